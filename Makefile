@@ -1,0 +1,41 @@
+# Front door of the project. `make demo` and `make test` work on a fresh
+# Debian 12 machine as the only command typed.
+BUILD      ?= build
+BUILD_TSAN ?= build-tsan
+CMAKE_ARGS ?=
+
+.PHONY: all deps build test test-tsan bench demo clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS)
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j2 --timeout 600
+
+# The driver and the banded effects under ThreadSanitizer.
+test-tsan: deps
+	cmake -S . -B $(BUILD_TSAN) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLQ_SANITIZE=thread \
+	  -DLQ_BUILD_STUDIO=OFF -DLQ_BUILD_BENCH=OFF
+	cmake --build $(BUILD_TSAN)
+	cd $(BUILD_TSAN) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	  ctest --output-on-failure -j2 --timeout 1200 -L 'engine|effects'
+
+bench: deps
+	@scripts/install-deps.sh bench
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DLQ_BENCH_PEERS=ON $(CMAKE_ARGS)
+	cmake --build $(BUILD)
+	$(BUILD)/bench/lq_bench --benchmark_counters_tabular=true $(BENCH_ARGS)
+
+demo: build
+	$(BUILD)/cli/lumaquill-cli demo --out-dir out/demo
+
+clean:
+	rm -rf $(BUILD) $(BUILD_TSAN) out

@@ -1,0 +1,9 @@
+#include "cli/commands.h"
+
+namespace lq::cli {
+
+void AddEffectsCommand(CLI::App& app, int& status);
+
+void AddCommands(CLI::App& app, int& status) { AddEffectsCommand(app, status); }
+
+}  // namespace lq::cli

@@ -1,0 +1,2 @@
+// Effects register themselves in their own files; this file keeps the object
+// library non-empty before any effect exists.
