@@ -30,4 +30,3 @@ static void BM_GaussianBlurSigma8_12MP(benchmark::State& state) {
 }
 BENCHMARK(BM_GaussianBlurSigma8_12MP)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-BENCHMARK_MAIN();
