@@ -489,6 +489,33 @@ void Composite(const SourceSpec& src, float alpha, const A8Mask* cov, const Pixe
     }
     int sx = src.transformed ? r.left : r.left - src.offset.x;
     int sy = src.transformed ? y0 : y0 - src.offset.y;
+    std::vector<uint32_t> resampled;
+    if (src.transformed && src.filter == PIXMAN_FILTER_SEPARABLE_CONVOLUTION) {
+      // The cubic kernel's negative lobes can push a colour channel above
+      // alpha next to transparent pixels; resample first and restore valid
+      // premultiplied pixels before compositing.
+      int bw = r.width(), bh = y1 - y0;
+      resampled.resize(size_t(bw) * size_t(bh));
+      PixelView tv{resampled.data(), size_t(bw) * 4, bw, bh};
+      pixman_image_t* t = WrapView(tv);
+      pixman_image_composite32(PIXMAN_OP_SRC, s, nullptr, t, sx, sy, 0, 0, 0, 0, bw, bh);
+      pixman_image_unref(t);
+      for (uint32_t& p : resampled) {
+        uint32_t a = p >> 24;
+        if (a == 255) continue;
+        uint32_t rr = std::min(GetR(p), a), gg = std::min(GetG(p), a), bb = std::min(GetB(p), a);
+        p = MakeColor(a, rr, gg, bb);
+      }
+      pixman_image_unref(s);
+      // The temporary covers exactly the band; address it from the band origin.
+      s = WrapView(tv);
+      if (!s) {
+        pixman_image_unref(d);
+        return;
+      }
+      sx = 0;
+      sy = 0;
+    }
     pixman_image_t* alphaMask = nullptr;
     if (alpha < 1.0f) {
       pixman_color_t c = SolidAlpha(alpha);
