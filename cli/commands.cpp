@@ -3,7 +3,11 @@
 namespace lq::cli {
 
 void AddEffectsCommand(CLI::App& app, int& status);
+void AddApplyCommand(CLI::App& app, int& status);
 
-void AddCommands(CLI::App& app, int& status) { AddEffectsCommand(app, status); }
+void AddCommands(CLI::App& app, int& status) {
+  AddEffectsCommand(app, status);
+  AddApplyCommand(app, status);
+}
 
 }  // namespace lq::cli

@@ -17,7 +17,7 @@ HeadlessHost::~HeadlessHost() {
 void HeadlessHost::SetImage(const Image& img) {
   driver_->VIrImage = img;
   driver_->VIrSourceImage = img;
-  history_.Save(img, img);
+  if (driver_->FHistory) driver_->FHistory->Save(img, img);
 }
 
 EffectHost::Outcome HeadlessHost::RunFull(int effect, const std::array<int, 5>& p, int timeoutMs) {

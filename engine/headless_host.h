@@ -26,6 +26,8 @@ class HeadlessHost : public EffectHost {
 
   // Makes img the current source and result and records it, as opening a file does.
   void SetImage(const Image& img);
+  // Batch-style hosts need no undo history; without it results are not encoded for it.
+  void SetHistoryEnabled(bool on) { driver_->FHistory = on ? &history_ : nullptr; }
 
   // Launches a full run and runs the event loop until it has ended.
   Outcome RunFull(int effect, const std::array<int, 5>& p, int timeoutMs = -1);
