@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "engine/gfx/filters.h"
+#include "engine/gfx/resample.h"
 #include "engine/gfx/surface.h"
 
 namespace lq {
@@ -451,6 +452,10 @@ struct SourceSpec {
   std::vector<pixman_fixed_t> params;
   pixman_repeat_t repeat = PIXMAN_REPEAT_PAD;
   IPoint offset{0, 0};  // untransformed: source pixel = device pixel - offset
+  // Cubic without shrinking: our own resampler instead of pixman's generic
+  // convolution; inverse maps device to source pixel coordinates.
+  bool mitchell = false;
+  double inverse[6] = {1, 0, 0, 1, 0, 0};
 
   pixman_image_t* Create() const {
     pixman_image_t* img;
@@ -497,9 +502,13 @@ void Composite(const SourceSpec& src, float alpha, const A8Mask* cov, const Pixe
       int bw = r.width(), bh = y1 - y0;
       resampled.resize(size_t(bw) * size_t(bh));
       PixelView tv{resampled.data(), size_t(bw) * 4, bw, bh};
-      pixman_image_t* t = WrapView(tv);
-      pixman_image_composite32(PIXMAN_OP_SRC, s, nullptr, t, sx, sy, 0, 0, 0, 0, bw, bh);
-      pixman_image_unref(t);
+      if (src.mitchell) {
+        ResampleMitchellAffine(src.pixels, src.inverse, r.left, y0, tv);
+      } else {
+        pixman_image_t* t = WrapView(tv);
+        pixman_image_composite32(PIXMAN_OP_SRC, s, nullptr, t, sx, sy, 0, 0, 0, 0, bw, bh);
+        pixman_image_unref(t);
+      }
       for (uint32_t& p : resampled) {
         uint32_t a = p >> 24;
         if (a == 255) continue;
@@ -1024,6 +1033,9 @@ void Canvas::DrawImageRect(const Image& img, const RectF& srcIn, const RectF& ds
         spec.params.assign(params, params + n);
         free(params);
         spec.filter = PIXMAN_FILTER_SEPARABLE_CONVOLUTION;
+        spec.mitchell = !shrinkX && !shrinkY;
+        double invm[6] = {inv.a, inv.b, inv.c, inv.d, inv.e, inv.f};
+        std::copy(invm, invm + 6, spec.inverse);
       } else {
         spec.filter = PIXMAN_FILTER_BILINEAR;
       }

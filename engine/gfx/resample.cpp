@@ -1,0 +1,104 @@
+#include "engine/gfx/resample.h"
+
+#include <array>
+#include <cmath>
+#include <emmintrin.h>
+
+namespace lq {
+
+namespace {
+
+constexpr int kPhaseBits = 8;
+constexpr int kPhases = 1 << kPhaseBits;
+constexpr int kWeightBits = 14;
+
+double Mitchell(double x) {
+  const double B = 1.0 / 3, C = 1.0 / 3;
+  x = std::fabs(x);
+  if (x < 1) return ((12 - 9 * B - 6 * C) * x * x * x + (-18 + 12 * B + 6 * C) * x * x + (6 - 2 * B)) / 6;
+  if (x < 2) return ((-B - 6 * C) * x * x * x + (6 * B + 30 * C) * x * x + (-12 * B - 48 * C) * x + (8 * B + 24 * C)) / 6;
+  return 0;
+}
+
+// Fixed-point weights of the four taps for every sub-pixel phase; each set sums
+// exactly to 1 << kWeightBits so flat areas stay exact.
+struct WeightTable {
+  std::array<std::array<int32_t, 4>, kPhases + 1> w;
+  WeightTable() {
+    for (int p = 0; p <= kPhases; ++p) {
+      double f = double(p) / kPhases;
+      double d[4] = {Mitchell(f + 1), Mitchell(f), Mitchell(1 - f), Mitchell(2 - f)};
+      int32_t sum = 0;
+      for (int i = 0; i < 4; ++i) sum += w[size_t(p)][size_t(i)] = int32_t(std::lround(d[i] * (1 << kWeightBits)));
+      w[size_t(p)][1] += (1 << kWeightBits) - sum;
+    }
+  }
+};
+
+const WeightTable& Weights() {
+  static const WeightTable t;
+  return t;
+}
+
+inline int ClampIdx(int v, int hi) { return v < 0 ? 0 : (v > hi ? hi : v); }
+
+}  // namespace
+
+void ResampleMitchellAffine(ConstPixelView src, const double m[6], int x0, int y0, PixelView out) {
+  const auto& W = Weights().w;
+  const int maxX = src.width - 1, maxY = src.height - 1;
+  // Far beyond the source the taps clamp anyway; bounding the coordinates keeps
+  // the integer conversion defined.
+  const double lim = 1e8;
+  const __m128i zero = _mm_setzero_si128();
+  const float scale = 1.0f / float(1 << (2 * kWeightBits - 7));
+  for (int j = 0; j < out.height; ++j) {
+    uint32_t* o = out.row(j);
+    const double dy = y0 + j + 0.5;
+    for (int i = 0; i < out.width; ++i) {
+      const double dx = x0 + i + 0.5;
+      double u = m[0] * dx + m[2] * dy + m[4] - 0.5;
+      double v = m[1] * dx + m[3] * dy + m[5] - 0.5;
+      u = u < -lim ? -lim : (u > lim ? lim : u);
+      v = v < -lim ? -lim : (v > lim ? lim : v);
+      const double fu = std::floor(u), fv = std::floor(v);
+      const int ix = int(fu), iy = int(fv);
+      const int pu = int((u - fu) * kPhases + 0.5), pv = int((v - fv) * kPhases + 0.5);
+      const auto& wx = W[size_t(pu)];
+      const auto& wy = W[size_t(pv)];
+      // Tap weights paired for madd: (w0, w1) and (w2, w3), repeated per channel.
+      const __m128i w01 = _mm_set1_epi32(int32_t(uint32_t(uint16_t(wx[0])) | (uint32_t(uint16_t(wx[1])) << 16)));
+      const __m128i w23 = _mm_set1_epi32(int32_t(uint32_t(uint16_t(wx[2])) | (uint32_t(uint16_t(wx[3])) << 16)));
+      const bool inside = ix >= 1 && ix + 2 <= maxX;
+      __m128 acc = _mm_setzero_ps();
+      for (int t = 0; t < 4; ++t) {
+        const uint32_t* r = src.row(ClampIdx(iy - 1 + t, maxY));
+        __m128i px;
+        if (inside) {
+          px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + ix - 1));
+        } else {
+          alignas(16) uint32_t q[4] = {r[ClampIdx(ix - 1, maxX)], r[ClampIdx(ix, maxX)], r[ClampIdx(ix + 1, maxX)],
+                                       r[ClampIdx(ix + 2, maxX)]};
+          px = _mm_load_si128(reinterpret_cast<const __m128i*>(q));
+        }
+        // Interleave the channels of neighbouring taps: b0 b1 g0 g1 r0 r1 a0 a1.
+        __m128i p01 = _mm_unpacklo_epi8(_mm_unpacklo_epi8(px, _mm_srli_si128(px, 4)), zero);
+        __m128i p23 = _mm_unpacklo_epi8(_mm_unpacklo_epi8(_mm_srli_si128(px, 8), _mm_srli_si128(px, 12)), zero);
+        __m128i h = _mm_add_epi32(_mm_madd_epi16(p01, w01), _mm_madd_epi16(p23, w23));
+        acc = _mm_add_ps(acc, _mm_mul_ps(_mm_cvtepi32_ps(_mm_srai_epi32(h, 7)), _mm_set1_ps(float(wy[size_t(t)]))));
+      }
+      // Back to bytes (b, g, r, a lanes), rounded and clamped; then colour <= alpha.
+      __m128i v32 = _mm_cvtps_epi32(_mm_mul_ps(acc, _mm_set1_ps(scale)));
+      __m128i v16 = _mm_packs_epi32(v32, v32);
+      __m128i v8 = _mm_packus_epi16(v16, v16);
+      uint32_t p = uint32_t(_mm_cvtsi128_si32(v8));
+      uint32_t a = p >> 24, b = p & 255, g = (p >> 8) & 255, r = (p >> 16) & 255;
+      if (b > a) b = a;
+      if (g > a) g = a;
+      if (r > a) r = a;
+      o[i] = (a << 24) | (r << 16) | (g << 8) | b;
+    }
+  }
+}
+
+}  // namespace lq
