@@ -35,7 +35,7 @@ bench: deps
 	$(BUILD)/bench/lq_bench --benchmark_counters_tabular=true $(BENCH_ARGS)
 
 demo: build
-	$(BUILD)/cli/lumaquill-cli demo --out-dir out/demo
+	$(BUILD)/cli/lumaquill-cli demo --out-dir out/demo --input resources/photos/coffee.png
 
 clean:
 	rm -rf $(BUILD) $(BUILD_TSAN) out

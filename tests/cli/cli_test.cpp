@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "document/codec.h"
+#include "tests/support/harness.h"
+
+extern char** environ;
+
+using namespace lq;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs lumaquill-cli with the arguments; captures stdout and stderr.
+Result RunCli(const std::vector<std::string>& args) {
+  fs::path dir = fs::temp_directory_path() / ("lqcli_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  std::string cmd = std::string(LQ_CLI_PATH);
+  for (const auto& a : args) cmd += " '" + a + "'";
+  cmd += " >" + (dir / "out").string() + " 2>" + (dir / "err").string();
+  Result r;
+  int rc = std::system(cmd.c_str());
+  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  auto slurp = [](const fs::path& p) {
+    std::ifstream f(p);
+    return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  };
+  r.out = slurp(dir / "out");
+  r.err = slurp(dir / "err");
+  return r;
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("lqcli_test_" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+  std::string Path(const std::string& name) { return (dir / name).string(); }
+  fs::path dir;
+};
+
+}  // namespace
+
+TEST_F(Cli, EffectsListsTheWholeCatalogue) {
+  Result r = RunCli({"effects"});
+  EXPECT_EQ(r.status, 0);
+  int lines = 0;
+  for (char c : r.out) lines += c == '\n';
+  EXPECT_EQ(lines, 19);
+  EXPECT_NE(r.out.find("300  Watercolor"), std::string::npos);
+  EXPECT_NE(r.out.find("iterations=30, brush complexity=40, brush size=40, opacity=100, edge intensity=20"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("203  Comic print           -"), std::string::npos);
+  EXPECT_NE(RunCli({"--version"}).out.find("4.20"), std::string::npos);
+}
+
+TEST_F(Cli, BadUsageGivesOneLineAndNonZeroStatus) {
+  std::string in = test::SourcePath("resources/photos/chelsea.png");
+  std::vector<std::vector<std::string>> cases = {
+      {"frobnicate"},
+      {"apply"},
+      {"apply", "NoSuchEffect", in, "-o", Path("x.png")},
+      {"apply", "100", in},                                      // no output given
+      {"apply", "100", in, in, "-o", Path("x.png")},             // -o with two inputs
+      {"apply", "100", "20", "500", in, "-o", Path("x.png")},    // parameter out of range
+  };
+  for (const auto& args : cases) {
+    Result r = RunCli(args);
+    EXPECT_NE(r.status, 0) << args[0];
+    int lines = 0;
+    for (char c : r.err) lines += c == '\n';
+    EXPECT_EQ(lines, 1) << r.err;
+  }
+  EXPECT_FALSE(fs::exists(Path("x.png")));
+}
+
+TEST_F(Cli, ApplyWritesOutputsAndReportsUnreadableInputs) {
+  std::string in = test::SourcePath("resources/photos/chelsea.png");
+  Result r = RunCli({"apply", "BlackAndWhite", "50", in, "-o", Path("bw.png")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::ifstream f(Path("bw.png"), std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  Image out = DecodeImage(bytes);
+  ASSERT_TRUE(out);
+  EXPECT_EQ(out.width(), 451);
+
+  std::ofstream(Path("broken.jpg")) << "this is not a picture";
+  r = RunCli({"apply", "100", Path("broken.jpg"), in, "--out-dir", Path("outs")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Failed to load image: broken.jpg"), std::string::npos);
+  EXPECT_TRUE(fs::exists(Path("outs/chelsea_LQ.png")));
+  EXPECT_FALSE(fs::exists(Path("outs/broken_LQ.jpg")));
+}
+
+TEST_F(Cli, InterruptCancelsAndLeavesNoOutput) {
+  // A picture large enough that the run is still going when the signal comes.
+  Image big = test::TestPattern(3000, 3000);
+  std::vector<uint8_t> png = EncodePng(big);
+  std::ofstream(Path("big.png"), std::ios::binary).write(reinterpret_cast<const char*>(png.data()),
+                                                        std::streamsize(png.size()));
+  std::string out = Path("big_out.png");
+  std::vector<std::string> args = {LQ_CLI_PATH, "apply", "100", Path("big.png"), "-o", out};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid;
+  ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  kill(pid, SIGINT);
+  int st = 0;
+  waitpid(pid, &st, 0);
+  ASSERT_TRUE(WIFEXITED(st));
+  EXPECT_EQ(WEXITSTATUS(st), 1);
+  EXPECT_FALSE(fs::exists(out));
+  for (const auto& e : fs::directory_iterator(dir)) EXPECT_EQ(e.path().string().find(".tmp"), std::string::npos);
+}
