@@ -30,13 +30,7 @@
 #define STBI_NO_STDIO
 #define STBI_NO_LINEAR
 #define STBI_NO_HDR
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wunused-but-set-variable"
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wsign-compare"
 #include <stb/stb_image.h>
-#pragma GCC diagnostic pop
 
 // The C libraries report fatal errors by longjmp. Every function that calls
 // setjmp below keeps only trivially destructible locals and hands its results
@@ -275,13 +269,16 @@ bool DecodeJpegInto(JpegDecodeCtx* c) {
   const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
   const bool inverted = cmyk && cinfo.saw_Adobe_marker;
   cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
-  jpeg_start_decompress(&cinfo);
+  // Our buffer first: a progressive file makes the library allocate a whole
+  // frame of coefficients in start_decompress, not worth doing if this fails.
+  jpeg_calc_output_dimensions(&cinfo);
   c->store = TryAllocPixels(int(cinfo.output_width), int(cinfo.output_height), false);
   if (!c->store) {
     c->failure = "not enough memory for the image";
     jpeg_destroy_decompress(&cinfo);
     return false;
   }
+  jpeg_start_decompress(&cinfo);
   const PixelView v = c->store->view();
   while (cinfo.output_scanline < cinfo.output_height) {
     JSAMPROW rows[16];
