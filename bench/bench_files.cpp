@@ -132,7 +132,7 @@ void BM_Files_JpegDecode12MP_vs_djpeg(benchmark::State& state) {
   for (auto _ : state) {
     const double c0 = ThreadCpuSeconds();
     const auto t0 = std::chrono::steady_clock::now();
-    Image img = LoadImageFile(file);
+    Image img = ReadImageFile(file);
     const auto t1 = std::chrono::steady_clock::now();
     oursCpu += ThreadCpuSeconds() - c0;
     if (!img) {

@@ -107,7 +107,7 @@ std::atomic<unsigned> g_tempCounter{0};
 
 std::string LoadFailedMessage(const std::string& fileName) { return "Failed to load image: " + fileName; }
 
-Image LoadImageFile(const std::string& fileName, std::string* message, std::string* reason) {
+Image ReadImageFile(const std::string& fileName, std::string* message, std::string* reason) {
   std::string why;
   Image img;
   try {
@@ -275,7 +275,7 @@ bool WriteFileAtomically(const std::string& fileName, const uint8_t* data, size_
   return true;
 }
 
-bool SaveImageFile(const Image& img, const std::string& fileName, std::string* error) {
+bool WriteImageFile(const Image& img, const std::string& fileName, std::string* error) {
   try {
     const std::vector<uint8_t> bytes = EncodeImageForFile(img, fileName, error);
     if (bytes.empty()) {

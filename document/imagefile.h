@@ -19,7 +19,7 @@ std::string LoadFailedMessage(const std::string& fileName);
 // Loads an image file of any supported format, recognised by its content.
 // On failure: an empty image, `message` = LoadFailedMessage(fileName) and
 // `reason` (for logs) what went wrong. Never throws.
-Image LoadImageFile(const std::string& fileName, std::string* message = nullptr, std::string* reason = nullptr);
+Image ReadImageFile(const std::string& fileName, std::string* message = nullptr, std::string* reason = nullptr);
 
 enum class SaveFormat { Invalid, Jpeg, Png, WebP };
 // By the file's extension, ignoring case: .jpg/.jpeg, .png, .webp.
@@ -33,7 +33,7 @@ std::vector<uint8_t> EncodeImageForFile(const Image& img, const std::string& fil
 // Encodes and writes the image; the file appears whole or not at all. On
 // failure returns false with `error` set (shown after "Error saving image: ");
 // an existing file at that path is then left exactly as it was.
-bool SaveImageFile(const Image& img, const std::string& fileName, std::string* error = nullptr);
+bool WriteImageFile(const Image& img, const std::string& fileName, std::string* error = nullptr);
 
 // Writes through a temporary file beside the target, flushed to disk and
 // renamed over it. On failure nothing is left behind and the target is untouched.

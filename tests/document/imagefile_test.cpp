@@ -611,7 +611,7 @@ TEST_F(ImageFileTest, EveryFormatLoadsBackAsItWasWritten) {
     const std::string path = Path("fixture.txt");
     WriteAll(path, bytes);
     std::string message, reason;
-    const Image img = LoadImageFile(path, &message, &reason);
+    const Image img = ReadImageFile(path, &message, &reason);
     ASSERT_TRUE(img) << reason;
     const Image want = Expected(c.expected());
     EXPECT_EQ(img.width(), want.width());
@@ -789,7 +789,7 @@ TEST_F(ImageFileTest, BrokenInputGivesTheMessageAndChangesNothing) {
     }
     const std::set<std::string> listing = List();
     std::string message = "untouched", reason;
-    const Image img = LoadImageFile(path, &message, &reason);
+    const Image img = ReadImageFile(path, &message, &reason);
     EXPECT_FALSE(img);
     EXPECT_EQ(message, "Failed to load image: " + path);
     EXPECT_NE(reason.find(c.reasonHas), std::string::npos) << reason;
@@ -800,7 +800,7 @@ TEST_F(ImageFileTest, BrokenInputGivesTheMessageAndChangesNothing) {
   }
   // A folder is not an image either.
   std::string message;
-  EXPECT_FALSE(LoadImageFile(dir_, &message));
+  EXPECT_FALSE(ReadImageFile(dir_, &message));
   EXPECT_EQ(message, "Failed to load image: " + dir_);
 }
 
@@ -830,7 +830,7 @@ TEST_F(ImageFileTest, JpegGetsTheExifBlockAfterJfif) {
   const Image img = Expected(Ramp());
   const std::string path = Path("x.JPG");
   std::string error;
-  ASSERT_TRUE(SaveImageFile(img, path, &error)) << error;
+  ASSERT_TRUE(WriteImageFile(img, path, &error)) << error;
   const Bytes file = ReadAll(path);
   const Bytes encoded = EncodeJpeg(img, 80);  // quality 80, untagged
   ASSERT_EQ(Slice(encoded, 0, 4), (Bytes{0xFF, 0xD8, 0xFF, 0xE0}));
@@ -864,7 +864,7 @@ TEST_F(ImageFileTest, PngGetsPhysAsItsSecondChunk) {
   const Image img = Expected(Translucent());
   const std::string path = Path("x.png");
   std::string error;
-  ASSERT_TRUE(SaveImageFile(img, path, &error)) << error;
+  ASSERT_TRUE(WriteImageFile(img, path, &error)) << error;
   const Bytes file = ReadAll(path);
   const Bytes encoded = EncodePng(img);
   ASSERT_EQ(Slice(encoded, 12, 4), (Bytes{'I', 'H', 'D', 'R'}));
@@ -872,17 +872,17 @@ TEST_F(ImageFileTest, PngGetsPhysAsItsSecondChunk) {
   EXPECT_EQ(Slice(file, 0, second), Slice(encoded, 0, second));
   EXPECT_EQ(Slice(file, second, 21), kPhys300);
   EXPECT_EQ(Slice(file, second + 21, encoded.size() - second), Slice(encoded, second, encoded.size() - second));
-  EXPECT_EQ(test::MaxChannelDiff(LoadImageFile(path), img), 0);
+  EXPECT_EQ(test::MaxChannelDiff(ReadImageFile(path), img), 0);
 }
 
 TEST_F(ImageFileTest, WebpIsSavedUntaggedAndOtherExtensionsAreRefused) {
   const Image img = Expected(Ramp());
   std::string error;
-  ASSERT_TRUE(SaveImageFile(img, Path("x.webp"), &error)) << error;
+  ASSERT_TRUE(WriteImageFile(img, Path("x.webp"), &error)) << error;
   EXPECT_EQ(ReadAll(Path("x.webp")), EncodeWebp(img, 80));
 
   error.clear();
-  EXPECT_FALSE(SaveImageFile(img, Path("x.tif"), &error));
+  EXPECT_FALSE(WriteImageFile(img, Path("x.tif"), &error));
   EXPECT_EQ(error, "Invalid extension");
   EXPECT_EQ(List(), std::set<std::string>{"x.webp"});
 
@@ -943,7 +943,7 @@ TEST_F(ImageFileTest, FailedSaveLeavesTheOldFileAndNoTemporary) {
     WriteAll(path, oldBytes);
     const std::set<std::string> listing = List();
     std::string error;
-    EXPECT_FALSE(SaveImageFile(c.img, path, &error));
+    EXPECT_FALSE(WriteImageFile(c.img, path, &error));
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(ReadAll(path), oldBytes);
     EXPECT_EQ(List(), listing);
@@ -953,13 +953,13 @@ TEST_F(ImageFileTest, FailedSaveLeavesTheOldFileAndNoTemporary) {
 TEST_F(ImageFileTest, WriteFailuresLeaveNothingBehind) {
   const Image img = Expected(Ramp());
   std::string error;
-  EXPECT_FALSE(SaveImageFile(img, Path("missing/x.png"), &error));
+  EXPECT_FALSE(WriteImageFile(img, Path("missing/x.png"), &error));
   EXPECT_NE(error.find("Cannot write"), std::string::npos) << error;
   EXPECT_TRUE(List().empty());
 
   // A folder where the file should go stays a folder, and empty.
   ASSERT_EQ(mkdir(Path("taken.png").c_str(), 0755), 0);
-  EXPECT_FALSE(SaveImageFile(img, Path("taken.png"), &error));
+  EXPECT_FALSE(WriteImageFile(img, Path("taken.png"), &error));
   EXPECT_EQ(List(), std::set<std::string>{"taken.png"});
   rmdir(Path("taken.png").c_str());
 }
@@ -972,7 +972,7 @@ TEST_F(ImageFileTest, SaveReplacesWholeFileKeepingModeAndLinks) {
   ASSERT_EQ(symlink("out.png", Path("link.png").c_str()), 0);
 
   std::string error;
-  ASSERT_TRUE(SaveImageFile(img, Path("link.png"), &error)) << error;
+  ASSERT_TRUE(WriteImageFile(img, Path("link.png"), &error)) << error;
   Bytes expected = EncodePng(img);
   ASSERT_TRUE(InsertPngDPI300(expected));
   EXPECT_EQ(ReadAll(path), expected);
