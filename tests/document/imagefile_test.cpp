@@ -2,10 +2,12 @@
 // libraries, orientation, broken input, the 300 dpi tags and safe saving.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -962,6 +964,24 @@ TEST_F(ImageFileTest, WriteFailuresLeaveNothingBehind) {
   EXPECT_FALSE(WriteImageFile(img, Path("taken.png"), &error));
   EXPECT_EQ(List(), std::set<std::string>{"taken.png"});
   rmdir(Path("taken.png").c_str());
+
+  // The disk "fills up" halfway through writing: a file-size limit below the
+  // new file's size makes write() fail after the temporary exists.
+  const Bytes oldBytes(64, 0x5A);
+  WriteAll(Path("full.jpg"), oldBytes);
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 1000;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool saved_ok = WriteImageFile(Expected(Ramp(256, 256)), Path("full.jpg"), &error);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(saved_ok);
+  EXPECT_NE(error.find("Cannot write"), std::string::npos) << error;
+  EXPECT_EQ(ReadAll(Path("full.jpg")), oldBytes);
+  EXPECT_EQ(List(), std::set<std::string>{"full.jpg"});
 }
 
 TEST_F(ImageFileTest, SaveReplacesWholeFileKeepingModeAndLinks) {
