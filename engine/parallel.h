@@ -2,10 +2,8 @@
 // hand-offs inside the bands behave as on the run's own thread.
 #pragma once
 
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
-
 #include "engine/driver.h"
+#include "engine/gfx/parallel_range.h"
 
 namespace lq {
 
@@ -17,11 +15,10 @@ template <typename F>
 void ParallelFor(int begin, int end, int grain, F&& body) {
   if (end <= begin) return;
   auto ctx = CurrentRunShared();
-  tbb::parallel_for(tbb::blocked_range<int>(begin, end, grain > 0 ? grain : 1),
-                    [&](const tbb::blocked_range<int>& r) {
-                      RunScope scope(ctx);
-                      body(r.begin(), r.end());
-                    });
+  ParallelRange(begin, end, grain, [&](int lo, int hi) {
+    RunScope scope(ctx);
+    body(lo, hi);
+  });
 }
 
 }  // namespace lq

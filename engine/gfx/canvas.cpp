@@ -7,13 +7,13 @@
 // into a copy and interpolated by coverage explicitly.
 #include <cairo.h>
 #include <pixman.h>
-#include <tbb/parallel_for.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "engine/gfx/filters.h"
+#include "engine/gfx/parallel_range.h"
 #include "engine/gfx/resample.h"
 #include "engine/gfx/surface.h"
 
@@ -607,8 +607,7 @@ void Composite(const SourceSpec& src, float alpha, const A8Mask* cov, const Pixe
     return;
   }
   int grain = std::max(8, int(threshold / std::max(1, r.width())));
-  tbb::parallel_for(tbb::blocked_range<int>(r.top, r.bottom, grain),
-                    [&](const tbb::blocked_range<int>& br) { band(br.begin(), br.end()); });
+  ParallelRange(r.top, r.bottom, grain, band);
 }
 
 }  // namespace

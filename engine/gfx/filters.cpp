@@ -1,6 +1,6 @@
 #include "engine/gfx/filters.h"
 
-#include <tbb/parallel_for.h>
+#include "engine/gfx/parallel_range.h"
 
 #include <algorithm>
 #include <cmath>
@@ -124,19 +124,19 @@ template <typename T, int C>
 void BlurPlane(T* base, int w, int h, size_t strideElems, float sx, float sy, TileMode tile) {
   auto px = PassesFor(sx), py = PassesFor(sy);
   if (!px.empty()) {
-    tbb::parallel_for(tbb::blocked_range<int>(0, h, 16), [&](const tbb::blocked_range<int>& r) {
+    ParallelRange(0, h, 16, [&](int y0, int y1) {
       std::vector<float> a, b;
-      for (int y = r.begin(); y < r.end(); ++y) BlurLine<T, C>(px, base + size_t(y) * strideElems, w, tile, a, b);
+      for (int y = y0; y < y1; ++y) BlurLine<T, C>(px, base + size_t(y) * strideElems, w, tile, a, b);
     });
   }
   if (!py.empty()) {
     // Columns in strips of 16 so each gather touches whole cache lines.
     constexpr int kStrip = 16;
     int strips = (w + kStrip - 1) / kStrip;
-    tbb::parallel_for(tbb::blocked_range<int>(0, strips, 1), [&](const tbb::blocked_range<int>& r) {
+    ParallelRange(0, strips, 1, [&](int s0, int s1) {
       std::vector<T> col;
       std::vector<float> a, b;
-      for (int s = r.begin(); s < r.end(); ++s) {
+      for (int s = s0; s < s1; ++s) {
         int x0 = s * kStrip, x1 = std::min(w, x0 + kStrip);
         for (int x = x0; x < x1; ++x) {
           col.resize(size_t(h) * C);
@@ -191,8 +191,8 @@ void Convolve3x3(ConstPixelView src, PixelView dst, const std::array<float, 9>& 
     for (int y = 0; y < h; ++y) std::memcpy(&copy[size_t(y) * w], src.row(y), size_t(w) * 4);
     s = ConstPixelView(copy.data(), size_t(w) * 4, w, h);
   }
-  tbb::parallel_for(tbb::blocked_range<int>(0, h, 32), [&](const tbb::blocked_range<int>& r) {
-    for (int y = r.begin(); y < r.end(); ++y) {
+  ParallelRange(0, h, 32, [&](int y0, int y1) {
+    for (int y = y0; y < y1; ++y) {
       uint32_t* out = dst.row(y);
       for (int x = 0; x < w; ++x) {
         float acc[4] = {0, 0, 0, 0};
@@ -226,8 +226,8 @@ void Convolve3x3(ConstPixelView src, PixelView dst, const std::array<float, 9>& 
 void ApplyColorMatrix(ConstPixelView src, PixelView dst, const ColorMatrix& m) {
   if (!src || !dst || src.width != dst.width || src.height != dst.height) return;
   auto cf = ColorFilter::MakeMatrix(m);
-  tbb::parallel_for(tbb::blocked_range<int>(0, src.height, 32), [&](const tbb::blocked_range<int>& r) {
-    for (int y = r.begin(); y < r.end(); ++y) {
+  ParallelRange(0, src.height, 32, [&](int y0, int y1) {
+    for (int y = y0; y < y1; ++y) {
       if (src.row(y) != dst.row(y)) std::memcpy(dst.row(y), src.row(y), size_t(src.width) * 4);
       cf->FilterRow(dst.row(y), dst.width);
     }
