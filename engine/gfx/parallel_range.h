@@ -31,7 +31,7 @@ void ParallelRange(int begin, int end, int grain, F&& body) {
     return;
   }
   std::vector<std::thread> threads;
-  std::vector<std::exception_ptr> errors(size_t(n));
+  std::vector<std::exception_ptr> errors(static_cast<size_t>(n));
   int chunk = (end - begin + n - 1) / n;
   for (int t = 0; t < n; ++t) {
     int lo = begin + t * chunk, hi = std::min(end, lo + chunk);
