@@ -33,6 +33,7 @@ bench: deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DLQ_BENCH_PEERS=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD)
 	$(BUILD)/bench/lq_bench --benchmark_counters_tabular=true $(BENCH_ARGS)
+	bench/peers.sh $(BUILD)
 
 demo: build
 	$(BUILD)/cli/lumaquill-cli demo --out-dir out/demo --input resources/photos/coffee.png

@@ -17,7 +17,7 @@ PACKAGES=(
 # "fuzz" the compiler runtime for fuzzing and sanitizers.
 for group in "$@"; do
   case "$group" in
-    bench) PACKAGES+=(libopencv-dev libjpeg-turbo-progs imagemagick) ;;
+    bench) PACKAGES+=(libopencv-dev libjpeg-turbo-progs imagemagick bc) ;;
     fuzz) PACKAGES+=(clang libclang-rt-14-dev) ;;
     *) echo "install-deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
