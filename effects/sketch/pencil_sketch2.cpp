@@ -86,10 +86,10 @@ struct Pencil6State {
   // The drawing as engine pixels: grey and opaque, transparent where the
   // transparent source had (almost) nothing.
   void Expand(PixelView out) const {
-    ParallelFor(0, H, 64, [&](int lo, int hi) {
+    ParallelFor(0, out.height, 64, [&](int lo, int hi) {
       for (int y = lo; y < hi; ++y) {
         uint32_t* o = out.row(y);
-        for (int x = 0; x < W; ++x) {
+        for (int x = 0; x < out.width; ++x) {
           size_t i = idx(x, y);
           if (transparent && Blank(i)) {
             o[x] = 0;
@@ -209,7 +209,7 @@ void RunLines(Pencil6State& s, Pencil6Trace* trace) {
         Image snap = showImages ? s.Snapshot() : Image();
         QueueOnUi([snap, shared, maxi] {
           shared->pending = false;
-          int progress = shared->i.load() * 100 / maxi + 1;
+          int progress = int(int64_t(shared->i.load()) * 100 / maxi + 1);
           if (snap)
             Driver().UpdateDisplayImage(snap, progress);
           else
@@ -218,8 +218,9 @@ void RunLines(Pencil6State& s, Pencil6Trace* trace) {
       }
     }
 
-    const int w = i * 100 / maxi;
-    const int K = w <= 5 ? 26 : (i * 4 / maxi) + 1;
+    // 64-bit: a very large picture runs beyond 2^31 / 100 iterations.
+    const int w = int(int64_t(i) * 100 / maxi);
+    const int K = w <= 5 ? 26 : int(int64_t(i) * 4 / maxi) + 1;
     int T = s.Q <= 127 ? (110 - w) / ((128 - s.Q) / 25 + 1) : (110 - w) * ((s.Q - 127) / 15 + 1);
     if (w < 5) T /= 4;
     const int stallLimit = T / 20 + 5;
@@ -314,7 +315,7 @@ void Pencil6Traced(const Image& Source, Surface& Dest, int P1, int P2, int P3, i
   s.W = W;
   s.H = H;
   PixelView dest = Dest.PeekPixels();
-  if (!dest || dest.width < W || dest.height < H) return;
+  if (!dest) return;
 
   // 2. A source counts as transparent when its first pixels already are.
   {
@@ -386,6 +387,10 @@ void Pencil6Traced(const Image& Source, Surface& Dest, int P1, int P2, int P3, i
     drawing = s.Snapshot();
     if (!drawing) return;
   }
+  // A caller's surface of another size keeps only the drawing, clipped.
+  if (dest.width != W || dest.height != H) Dest.GetCanvas()->Clear(0);
+  dest.width = std::min(dest.width, W);
+  dest.height = std::min(dest.height, H);
   s.Expand(dest);
   Image tinted;
   if (P4 > 0) {

@@ -63,11 +63,11 @@ struct DynamicPencilState {
 
   // The paper as opaque engine pixels (it is grey until the colour step).
   void PaperTo(PixelView out) const {
-    ParallelFor(0, H, 64, [&](int lo, int hi) {
+    ParallelFor(0, out.height, 64, [&](int lo, int hi) {
       for (int y = lo; y < hi; ++y) {
         const Px* p = &px[at(0, y)];
         uint32_t* o = out.row(y);
-        for (int x = 0; x < W; ++x) o[x] = MakeColor(255, p[x].paper, p[x].paper, p[x].paper);
+        for (int x = 0; x < out.width; ++x) o[x] = MakeColor(255, p[x].paper, p[x].paper, p[x].paper);
       }
     });
   }
@@ -229,16 +229,20 @@ bool TraceStroke(DynamicPencilState& s, const Deviations& dev, const uint8_t* li
     // c, d. Lean towards the darkest neighbour ahead.
     double mc = cosT, ms = sinT;  // step for a deviation of 0
     if (Random(100) >= 25 && !flat) {
-      int best = 768;
+      // Written without branches: which probe wins is data, not a pattern
+      // the processor could predict.
+      int best = 768, bestK = -1;
       for (int k = 0; k < 16; ++k) {
         int qx = RoundInt(X + pc[k]), qy = RoundInt(Y + ps[k]);
-        if (qx < 1 || qx > W - 2 || qy < 1 || qy > H - 2) continue;
-        int sm = s.px[s.at(qx, qy)].sum;
-        if (sm - best < tolerance) {
-          best = sm;
-          mc = pc[k];
-          ms = ps[k];
-        }
+        bool inside = unsigned(qx - 1) <= unsigned(W - 3) && unsigned(qy - 1) <= unsigned(H - 3);
+        int sm = s.px[s.at(inside ? qx : 1, inside ? qy : 1)].sum;
+        bool take = inside & (sm - best < tolerance);
+        best = take ? sm : best;
+        bestK = take ? k : bestK;
+      }
+      if (bestK >= 0) {
+        mc = pc[bestK];
+        ms = ps[bestK];
       }
     }
     if (flat) {
@@ -282,7 +286,10 @@ void DynamicPencilTraced(const Image& Source, Surface& Dest, int P1, int P2, int
   s.W = W;
   s.H = H;
   PixelView dest = Dest.PeekPixels();
-  if (!dest || dest.width < W || dest.height < H) return;
+  if (!dest) return;
+  // A caller's surface of another size receives the overlapping part.
+  dest.width = std::min(dest.width, W);
+  dest.height = std::min(dest.height, H);
   const size_t n = size_t(W) * size_t(H);
   if (!s.photo.Allocate(n) || !s.px.Allocate(n) || !s.alpha.Allocate(n)) return;
 
@@ -367,10 +374,10 @@ void DynamicPencilTraced(const Image& Source, Surface& Dest, int P1, int P2, int
 
   // 6, 7. Colour, then the source's alpha; the paper goes out premultiplied.
   const double u = s.K / 255.0;
-  ParallelFor(0, H, 64, [&](int lo, int hi) {
+  ParallelFor(0, dest.height, 64, [&](int lo, int hi) {
     for (int y = lo; y < hi; ++y) {
       uint32_t* o = dest.row(y);
-      for (int x = 0; x < W; ++x) {
+      for (int x = 0; x < dest.width; ++x) {
         size_t i = s.at(x, y);
         const int g = s.px[i].paper;
         int out[3] = {g, g, g};

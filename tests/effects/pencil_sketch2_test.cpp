@@ -207,6 +207,29 @@ TEST_F(PencilSketch2Test, PicturesTooSmallForLinesComeOutAsPaper) {
   EXPECT_GT(trace.linesDrawn, 0);
 }
 
+TEST_F(PencilSketch2Test, CallerSurfacesOfAnotherSizeGetTheDrawingClipped) {
+  Image src = TestPattern(60, 40);
+  for (auto [w, h] : {std::pair{90, 70}, {30, 20}}) {
+    SCOPED_TRACE(testing::Message() << w << "x" << h);
+    auto dest = Surface::MakeRaster(w, h);
+    dest->GetCanvas()->Clear(0xFFFF0000);
+    auto ctx = std::make_shared<RunContext>();
+    ctx->kind = RunKind::Synchronous;
+    RunScope scope(ctx);
+    Pencil6(src, *dest, 10, 40, 10, 0, 30, false);
+    host.loop().ProcessPending();
+    PixelView v = dest->PeekPixels();
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        uint32_t c = v.at(x, y);
+        if (x < 60 && y < 40)
+          ASSERT_TRUE(GetA(c) == 255 && IsGrey(c)) << x << "," << y;
+        else
+          ASSERT_EQ(c, 0u) << x << "," << y;  // cleared, as the destination is
+      }
+  }
+}
+
 TEST_F(PencilSketch2Test, WorkInProgressImagesStayAsTheyWereShown) {
   Image src = BigPhoto();
   host.SetImage(src);

@@ -158,6 +158,28 @@ TEST_F(PencilSketch3Test, ColourTintsOnlyTheDarkerStrokes) {
   EXPECT_GT(coloured, g.width * g.height / 4);
 }
 
+TEST_F(PencilSketch3Test, CallerSurfacesOfAnotherSizeGetTheOverlap) {
+  Image src = TestPattern(60, 40);
+  for (auto [w, h] : {std::pair{90, 70}, {30, 20}}) {
+    SCOPED_TRACE(testing::Message() << w << "x" << h);
+    auto dest = Surface::MakeRaster(w, h);
+    dest->GetCanvas()->Clear(0xFFFF0000);
+    auto ctx = std::make_shared<RunContext>();
+    ctx->kind = RunKind::Synchronous;
+    RunScope scope(ctx);
+    DynamicPencil(src, *dest, 20, 80, 30, 25, 0, false);
+    PixelView v = dest->PeekPixels();
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        uint32_t c = v.at(x, y);
+        if (x < 60 && y < 40)
+          ASSERT_TRUE(GetA(c) == 255 && IsGrey(c)) << x << "," << y;
+        else
+          ASSERT_EQ(c, 0xFFFF0000u) << x << "," << y;  // left as it was
+      }
+  }
+}
+
 TEST_F(PencilSketch3Test, PreviewShowsTheDrawingInThePanel) {
   Image src = TestPattern(225, 225);
   host.SetImage(src);
