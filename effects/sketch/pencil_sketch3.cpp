@@ -55,9 +55,10 @@ struct DynamicPencilState {
   int W = 0, H = 0;
   int I = 0, S = 0, B = 0, C = 0, K = 0;
   bool Preview = false;
-  LargeBuffer<uint32_t> photo;  // opaque, over white; row-major
-  LargeBuffer<Px> px;           // what a stroke step reads and writes
-  LargeBuffer<uint8_t> alpha;   // source alpha
+  // The photo over white, row-major. Its colour is opaque; the alpha byte
+  // keeps the source alpha for the output.
+  LargeBuffer<uint32_t> photo;
+  LargeBuffer<Px> px;  // what a stroke step reads and writes
 
   size_t at(int x, int y) const { return size_t(y) * size_t(W) + size_t(x); }
 
@@ -139,7 +140,7 @@ void LocalContrast(DynamicPencilState& s) {
           int m = (2 * local + mean[ch]) / 3;
           v[ch] = ClampByte(centre[ch] + RoundInt(double((centre[ch] - m) * s.C) / 100));
         }
-        out[x] = MakeColor(255, uint32_t(v[0]), uint32_t(v[1]), uint32_t(v[2]));
+        out[x] = MakeColor(GetA(p), uint32_t(v[0]), uint32_t(v[1]), uint32_t(v[2]));
         // Slide the window one column to the right.
         int leave = std::clamp(x - 4, 0, W - 1), enter = std::clamp(x + 5, 0, W - 1);
         for (int ch = 0; ch < 3; ++ch) win[ch] += col[3 * enter + ch] - col[3 * leave + ch];
@@ -150,6 +151,15 @@ void LocalContrast(DynamicPencilState& s) {
       }
     }
   });
+}
+
+// Sine and cosine of |d| <= 0.15 by their series, which are exact to the
+// last bit or two there; a library call per stroke step costs more than the
+// rest of the step.
+inline void SmallSinCos(double d, double* sn, double* cs) {
+  const double d2 = d * d;
+  *sn = d * (1 - d2 / 6 * (1 - d2 / 20 * (1 - d2 / 42 * (1 - d2 / 72))));
+  *cs = 1 - d2 / 2 * (1 - d2 / 12 * (1 - d2 / 30 * (1 - d2 / 56)));
 }
 
 // One stroke from an accepted start point. Returns false when the start-point
@@ -246,9 +256,11 @@ bool TraceStroke(DynamicPencilState& s, const Deviations& dev, const uint8_t* li
       }
     }
     if (flat) {
-      double delta = Random() * 0.3 - 0.15;
-      mc = std::cos(theta + delta);
-      ms = std::sin(theta + delta);
+      const double delta = Random() * 0.3 - 0.15;
+      double cd, sd;
+      SmallSinCos(delta, &sd, &cd);
+      mc = cosT * cd - sinT * sd;  // cos(theta + delta)
+      ms = sinT * cd + cosT * sd;  // sin(theta + delta)
     }
     // e. Move.
     X += mc;
@@ -291,7 +303,7 @@ void DynamicPencilTraced(const Image& Source, Surface& Dest, int P1, int P2, int
   dest.width = std::min(dest.width, W);
   dest.height = std::min(dest.height, H);
   const size_t n = size_t(W) * size_t(H);
-  if (!s.photo.Allocate(n) || !s.px.Allocate(n) || !s.alpha.Allocate(n)) return;
+  if (!s.photo.Allocate(n) || !s.px.Allocate(n)) return;
 
   // 2. Photo over white paper. Source colour is premultiplied, so covering
   // white adds only the white the pixel lets through.
@@ -301,11 +313,10 @@ void DynamicPencilTraced(const Image& Source, Surface& Dest, int P1, int P2, int
       for (int x = 0; x < W; ++x) {
         uint32_t p = row[x], a = GetA(p);
         size_t i = s.at(x, y);
-        s.alpha[i] = uint8_t(a);
         uint32_t white = 255 - a;
-        s.photo[i] = a > 9 ? MakeColor(255, std::min(255u, GetR(p) + white), std::min(255u, GetG(p) + white),
+        s.photo[i] = a > 9 ? MakeColor(a, std::min(255u, GetR(p) + white), std::min(255u, GetG(p) + white),
                                        std::min(255u, GetB(p) + white))
-                           : 0xFFFFFFFFu;
+                           : MakeColor(a, 255, 255, 255);
       }
     }
   });
@@ -399,7 +410,7 @@ void DynamicPencilTraced(const Image& Source, Surface& Dest, int P1, int P2, int
             out[ch] = RoundInt(g * (1 - u) + tint * u);
           }
         }
-        o[x] = Premultiply(MakeColor(s.alpha[i], uint32_t(out[0]), uint32_t(out[1]), uint32_t(out[2])));
+        o[x] = Premultiply(MakeColor(GetA(s.photo[i]), uint32_t(out[0]), uint32_t(out[1]), uint32_t(out[2])));
       }
     }
   });
