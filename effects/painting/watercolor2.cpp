@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "engine/effect_registry.h"
@@ -555,7 +556,7 @@ void RegionGrowing(const Image& Source, Surface& Dest, int P1, int P2, int P3, i
   st.Transpose();
 
   st.WorkSurf = Surface::MakeRaster(w, h);
-  if (!st.WorkSurf) return;
+  if (!st.WorkSurf) throw std::bad_alloc();  // a failure, not an empty painting
   const TAlphaColor underpaint = st.HasTransparency ? 0x00000000u : 0xFFFFFFFFu;
   if (!Preview) {
     RunOnUi([&] {

@@ -95,6 +95,17 @@ TEST_F(Watercolor2, FlatPictureBecomesOneShiftedWash) {
   }
 }
 
+// 8.7 million pixels of red 250 sum to more than 2^31.
+TEST_F(Watercolor2, WashLargerThanThirtyTwoBitSumsKeepsItsColour) {
+  const int w = 3000, h = 2900;
+  const int j = JitterOfFirstWash(31337, w, h);
+  Image out = RunRoutine(kNumber, Solid(w, h, 0xFFFAFAF9), {90, 20, 50, 0, 50}, false);
+  ASSERT_TRUE(out);
+  const int v = Clamp254(250 + j) + 1, b = Clamp254(249 + j) + 1;
+  EXPECT_EQ(At(out, 1234, 2345), MakeColor(255, v, v, b));
+  EXPECT_EQ(MaxChannelDiff(out, Solid(w, h, MakeColor(255, v, v, b))), 0);
+}
+
 TEST_F(Watercolor2, SaturationScalesAroundTheGrey) {
   Image src = Solid(40, 30, 0xFF6496C8);
   auto spread = [](uint32_t c) {
