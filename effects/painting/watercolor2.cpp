@@ -81,16 +81,19 @@ struct TPaperTexture {
   }
 };
 
-// The paper picture: the host's own pictures first (tools and tests may supply
-// one), else the embedded one. Read on the UI thread, which owns the hook.
+// The paper picture from the host's embedded pictures (tools and tests may
+// supply their own); the repository itself when the host has none. Read on
+// the UI thread, which owns the hook.
 Image PaperPicture() {
   Image pic;
+  bool hosted = false;
   RunOnUi([&] {
     EffectDriver& d = Driver();
-    if (d.BuiltinImage) pic = d.BuiltinImage(watercolor2::kPaperTextureName);
+    hosted = bool(d.BuiltinImage);
+    if (hosted) pic = d.BuiltinImage(watercolor2::kPaperTextureName);
   });
 #ifdef LQ_WATERCOLOR2_HAS_REPOSITORY
-  if (!pic) pic = Repository().Picture(watercolor2::kPaperTextureName);
+  if (!hosted) pic = Repository().Picture(watercolor2::kPaperTextureName);
 #endif
   return pic;
 }

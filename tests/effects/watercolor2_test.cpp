@@ -29,7 +29,12 @@ int Clamp254(int v) { return v < 0 ? 0 : (v > 254 ? 254 : v); }
 
 class Watercolor2 : public ::testing::Test {
  protected:
-  void SetUp() override { host.driver().FEraseBdChecked = true; }
+  // Without paper unless a test supplies one, so expectations never depend
+  // on the embedded picture.
+  void SetUp() override {
+    host.driver().FEraseBdChecked = true;
+    UsePaper(Image());
+  }
 
   // A paper picture for the run, as the host's embedded pictures would supply it.
   void UsePaper(const Image& paper) {
