@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
-#include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -74,7 +75,7 @@ TEST_F(Watercolor2, SeedingProgressStaysWithinItsRangeOnHugePictures) {
 }
 
 // A flat picture is one wash of its colour plus jitter; brightness then shifts
-// it by Round(2.55 x P3) - 127 and saturation scales it around its grey.
+// it by Round(2.55 x P3) - 127.
 TEST_F(Watercolor2, FlatPictureBecomesOneShiftedWash) {
   const TAlphaColor colour = 0xFF6496C8;  // 100, 150, 200
   struct {
