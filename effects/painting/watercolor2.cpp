@@ -287,10 +287,10 @@ inline int TRegionGrowingRun::Threshold(int r) const {
   return int(std::min<int64_t>(thr, kMaxDistance));
 }
 
-// A pixel is a candidate of the region when it matched the seed on its own
+// A pixel is a candidate of the region when it matches the seed on its own
 // ring: unpainted, opaque enough, within the tolerance of the ring at its
-// distance, and on a ring the growth reached. Every ring is visited whole
-// before growth stops, so this is exactly the set the rings mark.
+// distance, and on a ring the growth reached. Growth decides per whole ring,
+// so this is exactly the set of pixels a full scan of the rings would mark.
 inline bool TRegionGrowingRun::IsCandidate(size_t i, int px, int py) const {
   const int r = std::max(std::abs(px - seedX), std::abs(py - seedY));
   if (r > Rlast || Painted[i]) return false;
