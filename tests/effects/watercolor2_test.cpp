@@ -103,6 +103,9 @@ TEST_F(Watercolor2, FlatPictureBecomesOneShiftedWash) {
 
 // 8.7 million pixels of red 250 sum to more than 2^31.
 TEST_F(Watercolor2, WashLargerThanThirtyTwoBitSumsKeepsItsColour) {
+#ifdef __SANITIZE_THREAD__
+  GTEST_SKIP() << "arithmetic only; too slow under ThreadSanitizer to be worth its minutes";
+#endif
   const int w = 3000, h = 2900;
   const int j = JitterOfFirstWash(31337, w, h);
   Image out = RunRoutine(kNumber, Solid(w, h, 0xFFFAFAF9), {90, 20, 50, 0, 50}, false);
