@@ -8,6 +8,7 @@
 #include "engine/parallel.h"
 #include "engine/random.h"
 #include "i18n/translate.h"
+#include "resources/repository.h"
 
 namespace lq {
 
@@ -150,7 +151,11 @@ struct EffectDriver::Run {
   TEffectProc proc = nullptr;
 };
 
-EffectDriver::EffectDriver(EffectHost& host) : host_(host) {}
+EffectDriver::EffectDriver(EffectHost& host) : host_(host) {
+  // The embedded pictures by name; the working atlas starts as the impasto one.
+  BuiltinImage = [](const std::string& name) { return Repository().Picture(name); };
+  Brushes = Repository().Picture("DefaultBrushes");
+}
 
 EffectDriver::~EffectDriver() {
   Shutdown(5000);
