@@ -17,9 +17,9 @@ namespace {
 int ListPictures() {
   const ResourceRepository& repo = Repository();
   for (const std::string& name : repo.PictureNames()) {
-    Image img = repo.Picture(name);
-    if (img)
-      fmt::print("{:<26} {:>5} x {:<5}\n", name, img.width(), img.height());
+    auto [w, h] = repo.PictureSize(name);
+    if (w > 0)
+      fmt::print("{:<26} {:>5} x {}\n", name, w, h);
     else
       fmt::print("{:<26} missing\n", name);
   }

@@ -42,9 +42,13 @@ bool ReadFileLimited(const std::string& path, size_t limit, std::vector<uint8_t>
   return !std::ferror(f.get());
 }
 
-// Reads the archive's current entry, trusting nothing it claims: the data
-// stops at the limit, and a failed inflate or checksum rejects the entry.
-bool ReadEntryLimited(unzFile zip, size_t limit, std::vector<uint8_t>& out) {
+// Reads the archive's current entry without trusting what it claims: an
+// entry that claims more than the limit is not opened, the data read stops
+// at the limit whatever the claim, and an entry whose data does not inflate,
+// does not match its checksum or does not have the size it claims is
+// corrupt.
+bool ReadEntryLimited(unzFile zip, const unz_file_info64& info, size_t limit, std::vector<uint8_t>& out) {
+  if (info.uncompressed_size > limit) return false;
   if (unzOpenCurrentFile(zip) != UNZ_OK) return false;
   out.clear();
   bool ok = true;
@@ -64,7 +68,7 @@ bool ReadEntryLimited(unzFile zip, size_t limit, std::vector<uint8_t>& out) {
   }
   // Reports a checksum mismatch once the whole entry has been read.
   int closed = unzCloseCurrentFile(zip);
-  return ok && closed == UNZ_OK;
+  return ok && closed == UNZ_OK && out.size() == info.uncompressed_size;
 }
 
 uint32_t BigEndian32(const uint8_t* p) {
@@ -136,7 +140,7 @@ BrushLoadResult LoadAll(const std::vector<std::string>& fileNames, const BrushLo
           continue;
         }
         if (LowerExtension(entryName) != ".png") continue;
-        if (ReadEntryLimited(zip.get(), limits.maxFileBytes, bytes))
+        if (ReadEntryLimited(zip.get(), info, limits.maxFileBytes, bytes))
           take(bytes);
         else
           ++result.skipped;

@@ -73,7 +73,7 @@ Image MakeOverviewSheet(const ResourceRepository& repo) {
     RectF dst = RectF::MakeXYWH(x0 + (kThumb - tw) / 2, y0 + (kThumb - th) / 2, tw, th);
     Checkerboard(c, dst);
     c->DrawImageRect(img, RectF::MakeWH(img.width(), img.height()), dst,
-                     s < 1 ? SamplingOptions::LinearMipNearest() : SamplingOptions::Low());
+                     s < 1 ? SamplingOptions::LinearMipNearest() : SamplingOptions::High());
   }
   return surface->MakeImageSnapshot();
 }

@@ -1,5 +1,6 @@
 #include "resources/repository.h"
 
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -104,6 +105,16 @@ ResourceRepository::~ResourceRepository() { delete impl_; }
 Image ResourceRepository::Picture(const std::string& name) const {
   int i = impl_->Find(name);
   return i < 0 ? Image() : impl_->Get(i);
+}
+
+std::pair<int, int> ResourceRepository::PictureSize(const std::string& name) const {
+  // Every embedded picture is a PNG: the size sits in its IHDR chunk.
+  std::span<const uint8_t> b = EncodedPicture(name);
+  if (b.size() < 24 || std::memcmp(b.data() + 12, "IHDR", 4) != 0) return {0, 0};
+  auto be32 = [&](size_t at) {
+    return int((uint32_t(b[at]) << 24) | (uint32_t(b[at + 1]) << 16) | (uint32_t(b[at + 2]) << 8) | b[at + 3]);
+  };
+  return {be32(16), be32(20)};
 }
 
 std::vector<std::string> ResourceRepository::PictureNames() const {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/gfx/image.h"
@@ -38,6 +39,10 @@ class ResourceRepository {
   // list entries as "TextureList/Paper" or "FrameList/3". Empty for any other
   // name.
   Image Picture(const std::string& name) const;
+
+  // Width and height of a picture, read from its header without decoding it;
+  // {0, 0} when unknown.
+  std::pair<int, int> PictureSize(const std::string& name) const;
 
   // Every name Picture() answers, in a fixed order.
   std::vector<std::string> PictureNames() const;

@@ -280,10 +280,13 @@ Field PastelCell(int k) {
       p.pressure = 1.3f;
       s.shapes.push_back(st);
       break;
-    default:  // crescent
-      st.length = 200;
-      st.halfWidth = 42;
-      st.curvature = -1.0f / 100;
+    default:  // crescent bowed round the middle of the cell, which it leaves bare
+      st.angle = -kPi / 2;
+      st.cx = 52;
+      st.cy = 128;
+      st.length = 210;
+      st.halfWidth = 30;
+      st.curvature = 1.0f / 150;
       st.taperStart = st.taperEnd = 0.3f;
       st.taperPower = 0.7f;
       s.shapes.push_back(st);
@@ -306,7 +309,7 @@ Raster MakePastelBrushes() {
   Raster r = AlphaRaster(atlas);
   for (int k = 0; k < 16; ++k) {
     bool used = k <= 12;
-    bool passes = used && k != 9;
+    bool passes = used && k != 9 && k != 12;
     if (CellEmpty(r, k) == used || CellPassesProbe(r, k) != passes)
       throw std::runtime_error("PastelBrushes: cell " + std::to_string(k) + " breaks the atlas layout");
   }
@@ -554,7 +557,7 @@ Raster MakeTemplateBrushes() {
     b.startBlob = 0.2f;
     b.strayHairs = 0.3f;
     b.seed = 0x7100u + uint32_t(k);
-    float dark = float(rng.Range(0.8, 0.97));
+    float dark = float(rng.Range(0.86, 0.98));
     Strokes s{{st}, kT / 2.0f};
     Field cell = RenderFitted(kT, 5, s, [&](const Strokes& sh, float x, float y) {
       return BristleAlpha(sh.shapes[0], b, x, y);
