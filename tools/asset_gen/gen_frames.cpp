@@ -107,7 +107,52 @@ struct Surfacing {
   bool metal = false;  // metals reflect more and scatter less
 };
 
-Surfacing Material(Mat m, float u, float d, int side, uint32_t seed) {
+// The parts of a material that change slowly along and across the rail.
+// They are computed on a coarse grid and interpolated, which saves most of
+// the noise evaluations of a frame.
+struct Slow {
+  float bow = 0, jitter = 0, figure = 0, weather = 0, gate = 0, tone = 0, wear = 0, black = 0, red = 0;
+};
+constexpr int kSlowStep = 4;
+
+Slow SlowTerms(float u, float d, int side, uint32_t seed, float woodSpacing) {
+  uint32_t s = seed + uint32_t(side) * 977u;
+  float su = u + float(side) * 1913.0f;
+  Slow t;
+  t.bow = 38 * Fbm(su / 900, d / 260, 2, s + 1) + 9 * Noise(su / 160, d / 70, s + 2);
+  // Rings grow wide and narrow from year to year.
+  t.jitter = 0.45f * woodSpacing * Noise((d + t.bow) / (2.3f * woodSpacing), su / 700, s + 9);
+  t.figure = 0.5f + 0.5f * Noise(su / 260, d / 45, s + 5);
+  t.weather = 0.5f + 0.5f * Fbm(su / 120, d / 30, 2, s + 10);
+  t.gate = Smoothstep(0.3f, 0.6f, Noise1(su / 70, s + 8));
+  t.tone = Fbm(su / 70, d / 40, 3, s + 7);
+  t.wear = Fbm(su / 25, d / 12, 3, s + 8);
+  t.black = Noise(su / 300, d / 50, s + 10);
+  t.red = Fbm(su / 200, d / 40, 2, s + 11);
+  return t;
+}
+
+Slow MixSlow(const Slow& a, const Slow& b, float t) {
+  return {Lerp(a.bow, b.bow, t),         Lerp(a.jitter, b.jitter, t), Lerp(a.figure, b.figure, t),
+          Lerp(a.weather, b.weather, t), Lerp(a.gate, b.gate, t),     Lerp(a.tone, b.tone, t),
+          Lerp(a.wear, b.wear, t),       Lerp(a.black, b.black, t),   Lerp(a.red, b.red, t)};
+}
+
+// Slow terms of one rail on the coarse grid: (length / step + 2) x (border / step + 2).
+struct SlowGrid {
+  int gw = 0, gh = 0;
+  std::vector<Slow> v;
+  Slow Sample(float u, float d) const {
+    float fu = std::clamp(u / kSlowStep, 0.0f, float(gw - 1) - 0.001f);
+    float fd = std::clamp(d / kSlowStep, 0.0f, float(gh - 1) - 0.001f);
+    int iu = int(fu), id = int(fd);
+    float tu = fu - float(iu), td = fd - float(id);
+    auto at = [&](int i, int j) -> const Slow& { return v[size_t(j) * size_t(gw) + size_t(i)]; };
+    return MixSlow(MixSlow(at(iu, id), at(iu + 1, id), tu), MixSlow(at(iu, id + 1), at(iu + 1, id + 1), tu), td);
+  }
+};
+
+Surfacing Material(Mat m, float u, float d, int side, uint32_t seed, const Slow& sl) {
   uint32_t s = seed + uint32_t(side) * 977u;
   float su = u + float(side) * 1913.0f;
   switch (m) {
@@ -118,16 +163,14 @@ Surfacing Material(Mat m, float u, float d, int side, uint32_t seed) {
       // so they run along the rail in broad bands that bow into arches;
       // pores are drawn out into short dark flecks along the grain.
       float spacing = m == Mat::Walnut ? 15.0f : (m == Mat::Oak ? 12.0f : 16.0f);
-      float bow = 38 * Fbm(su / 900, d / 260, 2, s + 1) + 9 * Noise(su / 160, d / 70, s + 2);
-      // Rings grow wide and narrow from year to year.
-      float ringPos = (d + bow + 0.45f * spacing * Noise((d + bow) / (2.3f * spacing), su / 700, s + 9)) / spacing;
+      float ringPos = (d + sl.bow + sl.jitter) / spacing;
       float ringIdx = std::floor(ringPos);
       float ring = ringPos - ringIdx;
       float strength = 0.6f + 0.4f * Hash01(int(ringIdx), side, s + 3);
       auto lateOf = [](float r) { return Smoothstep(0.45f, 0.85f, r) * (1 - Smoothstep(0.93f, 1.0f, r)); };
       float late = strength * lateOf(ring);
       float pore = Smoothstep(0.45f, 0.85f, Noise(su / 16, d / 0.9f, s + 4));
-      float figure = 0.5f + 0.5f * Noise(su / 260, d / 45, s + 5);
+      float figure = sl.figure;
       Surfacing out;
       if (m == Mat::Walnut) {
         out.albedo = Mix(Mix(Hex(0x7A5234), Hex(0x5E3C24), figure), Hex(0x2E1C12), 0.7f * late);
@@ -143,10 +186,10 @@ Surfacing Material(Mat m, float u, float d, int side, uint32_t seed) {
         // Weathered grey wood: the soft early wood wears away, the late
         // wood stands as ridges, the surface checks along the grain.
         float fibre = Noise(su / 30, d / 0.8f, s + 6);
-        float weather = 0.5f + 0.5f * Fbm(su / 120, d / 30, 2, s + 10);
+        float weather = sl.weather;
         out.albedo = Mix(Mix(Hex(0xB4AC9F), Hex(0x8C857A), weather), Hex(0x6E675E), 0.4f * late);
         out.albedo = Mix(out.albedo, Hex(0x5A544C), 0.2f * Smoothstep(0.2f, 0.8f, fibre));
-        float crack = Smoothstep(0.84f, 0.96f, Noise(su / 260, d / 3.2f, s + 7)) * Smoothstep(0.3f, 0.6f, Noise1(su / 70, s + 8));
+        float crack = Smoothstep(0.84f, 0.96f, Noise(su / 260, d / 3.2f, s + 7)) * sl.gate;
         out.albedo = Mix(out.albedo, Hex(0x3A3530), 0.85f * crack);
         // Ridges of late wood: slope of the relief across the rail.
         float dLate = strength * (lateOf(std::min(ring + 0.03f, 0.999f)) - lateOf(std::max(ring - 0.03f, 0.0f))) / 0.06f;
@@ -159,10 +202,10 @@ Surfacing Material(Mat m, float u, float d, int side, uint32_t seed) {
     case Mat::Gold:
     case Mat::SandedGold: {
       Surfacing out;
-      float tone = Fbm(su / 70, d / 40, 3, s + 7);
+      float tone = sl.tone;
       out.albedo = Mix(Hex(0xB08A44), Hex(0xD6B672), 0.5f + 0.4f * tone);
       // Worn high spots let the red bole show through.
-      float wear = Smoothstep(0.55f, 0.8f, Fbm(su / 25, d / 12, 3, s + 8));
+      float wear = Smoothstep(0.55f, 0.8f, sl.wear);
       out.albedo = Mix(out.albedo, Hex(0x8A4A2A), 0.35f * wear);
       out.specTint = Hex(0xFFE7A8);
       out.spec = m == Mat::Gold ? 1.0f : 0.3f;
@@ -178,12 +221,12 @@ Surfacing Material(Mat m, float u, float d, int side, uint32_t seed) {
     case Mat::Bole: return {Hex(0x5A2E1C), 0.1f, 10};
     case Mat::Black: {
       Surfacing out{Hex(0x1A1918), 0.55f, 40};
-      out.albedo = Mix(out.albedo, Hex(0x2A2826), 0.5f + 0.5f * Noise(su / 300, d / 50, s + 10));
+      out.albedo = Mix(out.albedo, Hex(0x2A2826), 0.5f + 0.5f * sl.black);
       return out;
     }
     case Mat::RedLacquer: {
       Surfacing out{Hex(0x7A1A16), 0.6f, 36};
-      out.albedo = Mix(out.albedo, Hex(0x5A1010), 0.5f + 0.5f * Fbm(su / 200, d / 40, 2, s + 11));
+      out.albedo = Mix(out.albedo, Hex(0x5A1010), 0.5f + 0.5f * sl.red);
       return out;
     }
     case Mat::Silver: {
@@ -222,10 +265,29 @@ Raster MakeFrame(const FrameRecipe& fr) {
   const float hl = std::sqrt(hxv * hxv + hyv * hyv + hzv * hzv);
   const float hx = hxv / hl, hy = hyv / hl, hz = hzv / hl;
 
+  float woodSpacing = 15;
+  for (Mat m : prof.mat) {
+    if (m == Mat::Oak) woodSpacing = 12;
+    if (m == Mat::Driftwood) woodSpacing = 16;
+  }
+  SlowGrid grids[4];
+  for (int side = 0; side < 4; ++side) {
+    SlowGrid& g = grids[side];
+    int length = (side == 0 || side == 2) ? H : W;
+    g.gw = length / kSlowStep + 2;
+    g.gh = B / kSlowStep + 2;
+    g.v.resize(size_t(g.gw) * size_t(g.gh));
+    ForRows(g.gh, [&](int j) {
+      for (int i = 0; i < g.gw; ++i)
+        g.v[size_t(j) * size_t(g.gw) + size_t(i)] =
+            SlowTerms(float(i * kSlowStep), float(j * kSlowStep), side, fr.seed, woodSpacing);
+    });
+  }
+
   auto shadeSide = [&](int side, int k, float u) -> Rgb {
     float d = float(k) + 0.5f;
     Mat m = prof.mat[size_t(k)];
-    Surfacing sf = Material(m, u, d, side, fr.seed);
+    Surfacing sf = Material(m, u, d, side, fr.seed, grids[side].Sample(u, d));
     // Slope of the profile into the frame, plus the material's own relief.
     float slope = prof.height[size_t(2 * k + 2)] - prof.height[size_t(2 * k)] + sf.slopeD;
     // Inward direction of this side: left, top, right, bottom.
