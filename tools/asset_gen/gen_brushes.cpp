@@ -584,7 +584,9 @@ Raster MakeRoundBrush(int w, int h, uint64_t seedBase) {
   for (float gy = 0; gy < float(h); gy += spacing) {
     for (float gx = 0; gx < float(w); gx += spacing) {
       float px = gx + float(rng.Range(0, spacing)), py = gy + float(rng.Range(0, spacing));
-      float load = float(rng.Range(0.25, 1.0));
+      // Hairs cling together in clumps that carry more or less paint.
+      float clump = 1.0f + 0.5f * Noise(gx / 9, gy / 9, seed + 5);
+      float load = float(rng.Range(0.25, 1.0)) * clump;
       float rad = spacing * float(rng.Range(0.45, 0.8));
       for (int y = std::max(0, int(py - 3 * rad)); y < std::min(h, int(py + 3 * rad) + 1); ++y)
         for (int x = std::max(0, int(px - 3 * rad)); x < std::min(w, int(px + 3 * rad) + 1); ++x) {

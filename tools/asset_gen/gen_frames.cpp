@@ -304,7 +304,9 @@ Raster MakeFrame(const FrameRecipe& fr) {
     // Coves collect shadow.
     float curv = prof.height[size_t(2 * k)] + prof.height[size_t(2 * k + 2)] - 2 * prof.height[size_t(2 * k + 1)];
     float occl = 1 - std::clamp(curv * 0.8f, 0.0f, 0.25f);
-    float light = sf.metal ? (0.12f + 1.15f * diff * diff * 1.3f) * occl : (0.28f + 0.95f * diff) * occl;
+    // Metal shows its shape by strong contrast, but a bevel turned from the
+    // light still catches the room around it.
+    float light = sf.metal ? (0.24f + 1.4f * diff * diff) * occl : (0.28f + 0.95f * diff) * occl;
     return {sf.albedo.r * light + spec * sf.specTint.r, sf.albedo.g * light + spec * sf.specTint.g,
             sf.albedo.b * light + spec * sf.specTint.b};
   };
