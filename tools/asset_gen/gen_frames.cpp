@@ -100,11 +100,11 @@ ProfileTable BuildProfile(const std::vector<Segment>& segs) {
 // d into the moulding); `side` varies the grain between the four rails.
 struct Surfacing {
   Rgb albedo;
-  float spec;   // strength of the highlight
-  float shine;  // exponent
-  Rgb specTint{1, 1, 1};
-  float slopeD = 0;  // extra slope across the rail from the surface itself (grain ridges)
-  bool metal = false;  // metals reflect more and scatter less
+  float highlight;            // strength of the highlight
+  float shine;                // its exponent: higher is a smaller, sharper highlight
+  Rgb highlightTint{1, 1, 1};
+  float slopeD = 0;           // extra slope across the rail from the surface itself (grain ridges)
+  bool metal = false;         // metals reflect more and scatter less
 };
 
 // The parts of a material that change slowly along and across the rail.
@@ -175,12 +175,12 @@ Surfacing Material(Mat m, float u, float d, int side, uint32_t seed, const Slow&
       if (m == Mat::Walnut) {
         out.albedo = Mix(Mix(Hex(0x7A5234), Hex(0x5E3C24), figure), Hex(0x2E1C12), 0.7f * late);
         out.albedo = Mix(out.albedo, Hex(0x24160E), 0.35f * pore);
-        out.spec = 0.22f;
+        out.highlight = 0.22f;
         out.shine = 24;
       } else if (m == Mat::Oak) {
         out.albedo = Mix(Mix(Hex(0xD2AC7A), Hex(0xC09464), figure), Hex(0x8A643A), 0.65f * late);
         out.albedo = Mix(out.albedo, Hex(0x6A4A2A), 0.45f * pore * (1 - late));
-        out.spec = 0.12f;
+        out.highlight = 0.12f;
         out.shine = 16;
       } else {
         // Weathered grey wood: the soft early wood wears away, the late
@@ -194,7 +194,7 @@ Surfacing Material(Mat m, float u, float d, int side, uint32_t seed, const Slow&
         // Ridges of late wood: slope of the relief across the rail.
         float dLate = strength * (lateOf(std::min(ring + 0.03f, 0.999f)) - lateOf(std::max(ring - 0.03f, 0.0f))) / 0.06f;
         out.slopeD = 0.45f * dLate / spacing - 0.6f * crack;
-        out.spec = 0.03f;
+        out.highlight = 0.03f;
         out.shine = 6;
       }
       return out;
@@ -207,8 +207,8 @@ Surfacing Material(Mat m, float u, float d, int side, uint32_t seed, const Slow&
       // Worn high spots let the red bole show through.
       float wear = Smoothstep(0.55f, 0.8f, sl.wear);
       out.albedo = Mix(out.albedo, Hex(0x8A4A2A), 0.35f * wear);
-      out.specTint = Hex(0xFFE7A8);
-      out.spec = m == Mat::Gold ? 1.0f : 0.3f;
+      out.highlightTint = Hex(0xFFE7A8);
+      out.highlight = m == Mat::Gold ? 1.0f : 0.3f;
       out.shine = m == Mat::Gold ? 14 : 8;
       out.metal = true;
       if (m == Mat::SandedGold) {
@@ -233,7 +233,7 @@ Surfacing Material(Mat m, float u, float d, int side, uint32_t seed, const Slow&
       // Brushed aluminium: fine streaks along the rail.
       float brush = Noise(su / 40, d / 0.6f, s + 12) * 0.6f + Noise(su / 9, d / 0.35f, s + 13) * 0.4f;
       Surfacing out{Mix(Hex(0x9C9FA4), Hex(0xC8CBD0), 0.5f + 0.35f * brush), 0.6f, 14};
-      out.specTint = Hex(0xF4F6FA);
+      out.highlightTint = Hex(0xF4F6FA);
       out.metal = true;
       return out;
     }
@@ -300,15 +300,15 @@ Raster MakeFrame(const FrameRecipe& fr) {
     ny /= len;
     nz /= len;
     float diff = std::max(0.0f, nx * lx + ny * ly + nz * lz);
-    float spec = std::pow(std::max(0.0f, nx * hx + ny * hy + nz * hz), sf.shine) * sf.spec;
+    float shine = std::pow(std::max(0.0f, nx * hx + ny * hy + nz * hz), sf.shine) * sf.highlight;
     // Coves collect shadow.
     float curv = prof.height[size_t(2 * k)] + prof.height[size_t(2 * k + 2)] - 2 * prof.height[size_t(2 * k + 1)];
     float occl = 1 - std::clamp(curv * 0.8f, 0.0f, 0.25f);
     // Metal shows its shape by strong contrast, but a bevel turned from the
     // light still catches the room around it.
     float light = sf.metal ? (0.24f + 1.4f * diff * diff) * occl : (0.28f + 0.95f * diff) * occl;
-    return {sf.albedo.r * light + spec * sf.specTint.r, sf.albedo.g * light + spec * sf.specTint.g,
-            sf.albedo.b * light + spec * sf.specTint.b};
+    return {sf.albedo.r * light + shine * sf.highlightTint.r, sf.albedo.g * light + shine * sf.highlightTint.g,
+            sf.albedo.b * light + shine * sf.highlightTint.b};
   };
 
   ForRows(H, [&](int y) {
