@@ -133,8 +133,7 @@ BrushLoadResult LoadAll(const std::vector<std::string>& fileNames, const BrushLo
            rc = unzGoToNextFile(zip.get()), ++visited) {
         unz_file_info64 info;
         char entryName[1024];
-        if (unzGetCurrentFileInfo64(zip.get(), &info, entryName, sizeof entryName, nullptr, 0, nullptr, 0) !=
-                UNZ_OK ||
+        if (unzGetCurrentFileInfo64(zip.get(), &info, entryName, sizeof entryName, nullptr, 0, nullptr, 0) != UNZ_OK ||
             info.size_filename >= sizeof entryName) {
           ++result.skipped;
           continue;

@@ -18,10 +18,10 @@ inline constexpr const char* kBrushLoadError = "Error loading custom brushes";
 // maxFileBytes, whatever size they claim; larger ones are skipped.
 struct BrushLoadLimits {
   size_t maxFileBytes = size_t(64) << 20;
-  int maxDimension = 8192;             // width and height of one brush
+  int maxDimension = 8192;                // width and height of one brush
   int64_t maxPixels = int64_t(16) << 20;  // width x height of one brush
-  int maxBrushes = 256;                // later brushes are ignored
-  int maxArchiveEntries = 10000;       // entries looked at per archive
+  int maxBrushes = 256;                   // later brushes are ignored
+  int maxArchiveEntries = 10000;          // entries looked at per archive
 };
 
 struct BrushLoadResult {

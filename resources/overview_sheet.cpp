@@ -11,8 +11,8 @@ namespace lq {
 
 namespace {
 constexpr int kColumns = 5;
-constexpr int kThumb = 300;   // thumbnail box
-constexpr int kLabel = 46;    // room for two lines of text under it
+constexpr int kThumb = 300;  // thumbnail box
+constexpr int kLabel = 46;   // room for two lines of text under it
 constexpr int kGap = 24;
 constexpr int kTitle = 70;
 

@@ -1,4 +1,6 @@
 // Custom brushes from PNG files and ZIP archives, including archives that lie.
+#include "resources/brush_loader.h"
+
 #include <gtest/gtest.h>
 #include <minizip/zip.h>
 #include <zlib.h>
@@ -12,7 +14,6 @@
 
 #include "document/codec.h"
 #include "engine/gfx/surface.h"
-#include "resources/brush_loader.h"
 
 namespace lq {
 namespace {
@@ -49,7 +50,8 @@ class BrushLoaderTest : public ::testing::Test {
 
   std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
     std::string path = (dir_ / name).string();
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     return path;
   }
 
@@ -129,10 +131,10 @@ TEST_F(BrushLoaderTest, EachBrushIsFittedAndCentredInItsCell) {
     IRect painted;  // inside the cell
   };
   const Case kCases[] = {
-      {512, 128, {0, 96, 256, 160}},   // reduced, centred vertically
-      {100, 400, {96, 0, 160, 256}},   // reduced, centred horizontally
-      {32, 32, {0, 0, 256, 256}},      // enlarged to the whole cell
-      {256, 128, {0, 64, 256, 192}},   // wide at full width
+      {512, 128, {0, 96, 256, 160}},  // reduced, centred vertically
+      {100, 400, {96, 0, 160, 256}},  // reduced, centred horizontally
+      {32, 32, {0, 0, 256, 256}},     // enlarged to the whole cell
+      {256, 128, {0, 64, 256, 192}},  // wide at full width
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(std::to_string(c.w) + " x " + std::to_string(c.h));
@@ -153,8 +155,8 @@ TEST_F(BrushLoaderTest, EachBrushIsFittedAndCentredInItsCell) {
 }
 
 TEST_F(BrushLoaderTest, ZipEntriesArePickedByExtensionInAnyCase) {
-  std::string zip = Zip("set.zip", {{"A.PNG", SolidPng(20, 20)}, {"b.png", SolidPng(30, 10)},
-                                    {"c.txt", {'h', 'i'}}, {"folder/", {}}});
+  std::string zip = Zip(
+      "set.zip", {{"A.PNG", SolidPng(20, 20)}, {"b.png", SolidPng(30, 10)}, {"c.txt", {'h', 'i'}}, {"folder/", {}}});
   std::string alone = Write("D.Png", SolidPng(8, 8));
   BrushLoadResult r = LoadBrushesToRepository({zip, alone, Write("notes.TXT", {'x'})});
   EXPECT_EQ(r.count, 3);
@@ -169,9 +171,11 @@ TEST_F(BrushLoaderTest, NothingReadableLoadsNothing) {
   std::vector<uint8_t> truncated = SolidPng(64, 64);
   truncated.resize(truncated.size() / 2);
   std::vector<std::string> files = {
-      (dir_ / "missing.png").string(), Write("garbage.png", garbage), Write("half.png", truncated),
+      (dir_ / "missing.png").string(),
+      Write("garbage.png", garbage),
+      Write("half.png", truncated),
       Write("photo.png", {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0}),  // a JPEG
-      Write("archive.zip", garbage),                                      // cannot be opened
+      Write("archive.zip", garbage),  // cannot be opened
       Write("readme.txt", {'r'}),
   };
   BrushLoadResult r = LoadBrushesToRepository(files);
@@ -200,15 +204,16 @@ TEST_F(BrushLoaderTest, LyingOrCorruptEntriesAreSkipped) {
   ASSERT_GT(bigPng.size(), limits.maxFileBytes);
   ASSERT_LT(png.size(), limits.maxFileBytes);
 
-  std::string zip = Zip("tricky.zip", {
-      {"huge.png", Deflate(png), true, 3000000000ull, Crc(png)},       // claims 3 GB
-      {"short.png", Deflate(png), true, png.size() / 2, Crc(png)},     // claims half its data
-      {"long.png", Deflate(png), true, png.size() + 100, Crc(png)},    // claims more than it holds
-      {"garbled.png", corrupt, true, png.size(), Crc(png)},            // deflate stream damaged
-      {"badcrc.png", Deflate(png), true, png.size(), Crc(png) ^ 1u},   // checksum mismatch
-      {"big.png", bigPng},                                             // over the read limit
-      {"fine.png", png},
-  });
+  std::string zip =
+      Zip("tricky.zip", {
+                            {"huge.png", Deflate(png), true, 3000000000ull, Crc(png)},      // claims 3 GB
+                            {"short.png", Deflate(png), true, png.size() / 2, Crc(png)},    // claims half its data
+                            {"long.png", Deflate(png), true, png.size() + 100, Crc(png)},   // claims more than it holds
+                            {"garbled.png", corrupt, true, png.size(), Crc(png)},           // deflate stream damaged
+                            {"badcrc.png", Deflate(png), true, png.size(), Crc(png) ^ 1u},  // checksum mismatch
+                            {"big.png", bigPng},                                            // over the read limit
+                            {"fine.png", png},
+                        });
   BrushLoadResult r = LoadBrushesToRepository({zip}, limits);
   EXPECT_EQ(r.count, 1);
   EXPECT_EQ(r.skipped, 6);
@@ -221,12 +226,10 @@ TEST_F(BrushLoaderTest, LimitsCapSizeDimensionsAndCount) {
   limits.maxBrushes = 3;
   limits.maxFileBytes = 1 << 20;
   std::vector<std::string> files = {
-      Write("wide.png", SolidPng(101, 10)),   // wider than allowed
-      Write("many.png", SolidPng(80, 80)),    // more pixels than allowed
-      Write("ok1.png", SolidPng(50, 50)),
-      Write("ok2.png", SolidPng(100, 50)),
-      Write("ok3.png", SolidPng(10, 90)),
-      Write("ok4.png", SolidPng(20, 20)),     // one too many
+      Write("wide.png", SolidPng(101, 10)),  // wider than allowed
+      Write("many.png", SolidPng(80, 80)),   // more pixels than allowed
+      Write("ok1.png", SolidPng(50, 50)),   Write("ok2.png", SolidPng(100, 50)),
+      Write("ok3.png", SolidPng(10, 90)),   Write("ok4.png", SolidPng(20, 20)),  // one too many
   };
   BrushLoadResult r = LoadBrushesToRepository(files, limits);
   EXPECT_EQ(r.count, 3);

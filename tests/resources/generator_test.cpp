@@ -62,9 +62,17 @@ TEST(Generator, ReproducesTheEmbeddedBytes) {
   fs::path dir = tmpl;
   // One picture of every kind keeps the run short; the build itself is the
   // other run, for all of them.
-  const std::vector<std::string> names = {"PastelBrushes", "WatercolorBrushes", "TemplateMatchingBrushes",
-                                          "PaintBrushSim", "PaintBrushSim2", "PaintBrushSim3", "PencilTexture",
-                                          "TextureList/Canvas", "FrameList/6", "FrameList/4", "Logo"};
+  const std::vector<std::string> names = {"PastelBrushes",
+                                          "WatercolorBrushes",
+                                          "TemplateMatchingBrushes",
+                                          "PaintBrushSim",
+                                          "PaintBrushSim2",
+                                          "PaintBrushSim3",
+                                          "PencilTexture",
+                                          "TextureList/Canvas",
+                                          "FrameList/6",
+                                          "FrameList/4",
+                                          "Logo"};
   std::string cmd = std::string(LQ_ASSET_GEN) + " " + dir.string();
   for (const std::string& n : names) cmd += " " + n;
   int status = 0;

@@ -1,5 +1,7 @@
 // The embedded pictures: names, sizes, atlas layouts, frames, textures, and
 // how the driver reaches them.
+#include "resources/repository.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +11,6 @@
 
 #include "engine/headless_host.h"
 #include "engine/random.h"
-#include "resources/repository.h"
 
 namespace lq {
 namespace {
@@ -23,17 +24,33 @@ struct Sized {
 
 TEST(Repository, EveryPictureHasItsStatedSize) {
   const Sized kSizes[] = {
-      {"Brushes", 2048, 1536},          {"DefaultBrushes", 2048, 1536},   {"PastelBrushes", 2048, 512},
-      {"WatercolorBrushes", 2048, 768}, {"TemplateMatchingBrushes", 1250, 2000},
-      {"PaintBrushSim", 80, 80},        {"PaintBrushSim2", 54, 56},       {"PaintBrushSim3", 38, 39},
-      {"PencilTexture", 512, 166},      {"OldFilmTexture", 2904, 2064},   {"WatercolorTexture", 1024, 1024},
+      {"Brushes", 2048, 1536},
+      {"DefaultBrushes", 2048, 1536},
+      {"PastelBrushes", 2048, 512},
+      {"WatercolorBrushes", 2048, 768},
+      {"TemplateMatchingBrushes", 1250, 2000},
+      {"PaintBrushSim", 80, 80},
+      {"PaintBrushSim2", 54, 56},
+      {"PaintBrushSim3", 38, 39},
+      {"PencilTexture", 512, 166},
+      {"OldFilmTexture", 2904, 2064},
+      {"WatercolorTexture", 1024, 1024},
       {"VCLwatercolortexture", 1024, 768},
-      {"TextureList/Canvas", 1024, 1024}, {"TextureList/Paper", 1024, 1024}, {"TextureList/Impasto", 1024, 1024},
-      {"TextureList/watercolor", 1024, 1024}, {"TextureList/cardboard", 1024, 1024},
+      {"TextureList/Canvas", 1024, 1024},
+      {"TextureList/Paper", 1024, 1024},
+      {"TextureList/Impasto", 1024, 1024},
+      {"TextureList/watercolor", 1024, 1024},
+      {"TextureList/cardboard", 1024, 1024},
       {"TextureList/fabric", 1024, 1024},
-      {"FrameList/1", 2225, 2196},      {"FrameList/2", 2244, 2424},      {"FrameList/3", 1122, 1212},
-      {"FrameList/4", 816, 1456},       {"FrameList/5", 2260, 3000},      {"FrameList/6", 1100, 1100},
-      {"FrameList/7", 2024, 2416},      {"Frame", 2244, 2424},            {"DefaultImage", 600, 400},
+      {"FrameList/1", 2225, 2196},
+      {"FrameList/2", 2244, 2424},
+      {"FrameList/3", 1122, 1212},
+      {"FrameList/4", 816, 1456},
+      {"FrameList/5", 2260, 3000},
+      {"FrameList/6", 1100, 1100},
+      {"FrameList/7", 2024, 2416},
+      {"Frame", 2244, 2424},
+      {"DefaultImage", 600, 400},
   };
   const ResourceRepository& repo = Repository();
   for (const Sized& s : kSizes) {
@@ -53,8 +70,8 @@ TEST(Repository, EveryPictureHasItsStatedSize) {
 
 TEST(Repository, UnknownNamesGiveNothing) {
   const ResourceRepository& repo = Repository();
-  for (const char* name : {"", "brushes", "Canvas", "TextureList/", "TextureList/Nope", "FrameList/0",
-                           "FrameList/8", "DefaultBrushes.png"}) {
+  for (const char* name : {"", "brushes", "Canvas", "TextureList/", "TextureList/Nope", "FrameList/0", "FrameList/8",
+                           "DefaultBrushes.png"}) {
     EXPECT_FALSE(repo.Picture(name)) << name;
     EXPECT_TRUE(repo.EncodedPicture(name).empty()) << name;
     EXPECT_EQ(repo.PictureSize(name), std::make_pair(0, 0)) << name;

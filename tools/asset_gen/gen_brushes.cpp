@@ -119,9 +119,8 @@ Field ImpastoCell(int k) {
   b.strayHairs = float(rng.Range(0.2, 0.8));
   b.seed = 0x2000u + uint32_t(k);
   Strokes s{{st}};
-  return RenderFitted(kCell, 6, s, [&](const Strokes& sh, float x, float y) {
-    return BristleAlpha(sh.shapes[0], b, x, y);
-  });
+  return RenderFitted(kCell, 6, s,
+                      [&](const Strokes& sh, float x, float y) { return BristleAlpha(sh.shapes[0], b, x, y); });
 }
 
 Raster MakeDefaultBrushes() {
@@ -165,7 +164,8 @@ float PastelPressure(const StrokeShape& st, const PastelStyle& p, float x, float
   if (ends <= 0) return 0;
   float across = (1 - Smoothstep(1 - 1.8f / p.edgePow, 1.0f, av)) * ends;
   float along = 1 - p.lift * Smoothstep(0.2f, 1.0f, c.s);
-  float streak = 1 - p.streak * (1 - Noise1((v + 1) * 14, p.seed + 5)) - 0.5f * p.streak * Noise1((v + 1) * 40, p.seed + 6);
+  float streak =
+      1 - p.streak * (1 - Noise1((v + 1) * 14, p.seed + 5)) - 0.5f * p.streak * Noise1((v + 1) * 40, p.seed + 6);
   return p.pressure * across * along * streak;
 }
 
@@ -346,7 +346,8 @@ Field WashFromShape(const Field& inside, Rng& rng, uint32_t seed, bool softEdge,
       float body = bodyDensity * (1 + 0.3f * Fbm(fx / 45, fy / 45, 3, seed + 1)) +
                    0.07f * Noise(fx / 1.6f, fy / 1.6f, seed + 2) + 0.05f * Noise(fx / 4, fy / 4, seed + 3);
       float d = dist.at(x, y);
-      float edgeDark = softEdge ? 0.0f : rim * std::exp(-d / rimWidth) * (0.75f + 0.25f * Noise(fx / 6, fy / 6, seed + 4));
+      float edgeDark =
+          softEdge ? 0.0f : rim * std::exp(-d / rimWidth) * (0.75f + 0.25f * Noise(fx / 6, fy / 6, seed + 4));
       out.at(x, y) = Clamp01((body + edgeDark) * m);
     }
   }
@@ -404,7 +405,8 @@ Field WatercolorCell(int k) {
 
   auto fillFromField = [&](auto&& fieldAt, float scale) {
     for (int y = 0; y < kCell; ++y)
-      for (int x = 0; x < kCell; ++x) inside.at(x, y) = Clamp01(0.5f + fieldAt(float(x) + 0.5f, float(y) + 0.5f) * scale);
+      for (int x = 0; x < kCell; ++x)
+        inside.at(x, y) = Clamp01(0.5f + fieldAt(float(x) + 0.5f, float(y) + 0.5f) * scale);
   };
   auto warp = [&](float x, float y, float amount) {
     return amount * Fbm(x / 38, y / 38, 4, seed + 40) + 0.35f * amount * Noise(x / 9, y / 9, seed + 41) +
@@ -559,9 +561,8 @@ Raster MakeTemplateBrushes() {
     b.seed = 0x7100u + uint32_t(k);
     float dark = float(rng.Range(0.86, 0.98));
     Strokes s{{st}, kT / 2.0f};
-    Field cell = RenderFitted(kT, 5, s, [&](const Strokes& sh, float x, float y) {
-      return BristleAlpha(sh.shapes[0], b, x, y);
-    });
+    Field cell = RenderFitted(kT, 5, s,
+                              [&](const Strokes& sh, float x, float y) { return BristleAlpha(sh.shapes[0], b, x, y); });
     int x0 = kT * (k % 5), y0 = kT * (k / 5);
     for (int y = 0; y < kT; ++y)
       for (int x = 0; x < kT; ++x) grey.at(x0 + x, y0 + y) = 255 * (1 - dark * std::min(1.0f, 1.2f * cell.at(x, y)));

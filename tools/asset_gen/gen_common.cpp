@@ -1,9 +1,9 @@
 #include "tools/asset_gen/gen_common.h"
 
 #include <png.h>
-#include <zlib.h>
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <stdexcept>
@@ -243,9 +243,21 @@ Image ImageFromRaster(const Raster& r) {
           cb = r.palette[size_t(p[0]) * 3 + 2];
         }
         break;
-      case 2: cr = cg = cb = p[0]; a = p[1]; break;
-      case 3: cr = p[0]; cg = p[1]; cb = p[2]; break;
-      default: cr = p[0]; cg = p[1]; cb = p[2]; a = p[3]; break;
+      case 2:
+        cr = cg = cb = p[0];
+        a = p[1];
+        break;
+      case 3:
+        cr = p[0];
+        cg = p[1];
+        cb = p[2];
+        break;
+      default:
+        cr = p[0];
+        cg = p[1];
+        cb = p[2];
+        a = p[3];
+        break;
     }
     px[i] = Premultiply(MakeColor(a, cr, cg, cb));
   }
@@ -284,7 +296,8 @@ std::vector<uint8_t> EncodeRasterPng(const Raster& r) {
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     std::vector<png_color> pal;
     if (indexed) {
-      for (size_t i = 0; i + 2 < r.palette.size(); i += 3) pal.push_back({r.palette[i], r.palette[i + 1], r.palette[i + 2]});
+      for (size_t i = 0; i + 2 < r.palette.size(); i += 3)
+        pal.push_back({r.palette[i], r.palette[i + 1], r.palette[i + 2]});
       png_set_PLTE(png, info, pal.data(), int(pal.size()));
       // Indices follow grey levels, so the usual filters still predict well.
       png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_ALL_FILTERS);

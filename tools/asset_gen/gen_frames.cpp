@@ -40,7 +40,9 @@ struct Rgb {
   float r, g, b;
 };
 Rgb Mix(Rgb a, Rgb b, float t) { return {Lerp(a.r, b.r, t), Lerp(a.g, b.g, t), Lerp(a.b, b.b, t)}; }
-Rgb Hex(uint32_t c) { return {float((c >> 16) & 255u) / 255.0f, float((c >> 8) & 255u) / 255.0f, float(c & 255u) / 255.0f}; }
+Rgb Hex(uint32_t c) {
+  return {float((c >> 16) & 255u) / 255.0f, float((c >> 8) & 255u) / 255.0f, float(c & 255u) / 255.0f};
+}
 
 // Per border depth (one entry per pixel of depth): height, material and the
 // position inside the segment.
@@ -53,15 +55,20 @@ struct ProfileTable {
 
 float SegmentHeight(const Segment& s, float t) {
   switch (s.shape) {
-    case Shape::Flat: return s.h0;
-    case Shape::Slope: return Lerp(s.h0, s.h1, t);
-    case Shape::Round: return s.h0 + (s.h1 - s.h0) * std::sin(0.5f * kPi * t);
-    case Shape::Cove: return s.h0 + (s.h1 - s.h0) * (1 - std::cos(0.5f * kPi * t));
+    case Shape::Flat:
+      return s.h0;
+    case Shape::Slope:
+      return Lerp(s.h0, s.h1, t);
+    case Shape::Round:
+      return s.h0 + (s.h1 - s.h0) * std::sin(0.5f * kPi * t);
+    case Shape::Cove:
+      return s.h0 + (s.h1 - s.h0) * (1 - std::cos(0.5f * kPi * t));
     case Shape::Bead: {
       float u = 2 * t - 1;
       return s.h0 + (s.h1 - s.h0) * std::sqrt(std::max(0.0f, 1 - u * u));
     }
-    case Shape::Ogee: return s.h0 + (s.h1 - s.h0) * t * t * (3 - 2 * t);
+    case Shape::Ogee:
+      return s.h0 + (s.h1 - s.h0) * t * t * (3 - 2 * t);
   }
   return s.h0;
 }
@@ -100,11 +107,11 @@ ProfileTable BuildProfile(const std::vector<Segment>& segs) {
 // d into the moulding); `side` varies the grain between the four rails.
 struct Surfacing {
   Rgb albedo;
-  float highlight;            // strength of the highlight
-  float shine;                // its exponent: higher is a smaller, sharper highlight
+  float highlight;  // strength of the highlight
+  float shine;      // its exponent: higher is a smaller, sharper highlight
   Rgb highlightTint{1, 1, 1};
-  float slopeD = 0;           // extra slope across the rail from the surface itself (grain ridges)
-  bool metal = false;         // metals reflect more and scatter less
+  float slopeD = 0;    // extra slope across the rail from the surface itself (grain ridges)
+  bool metal = false;  // metals reflect more and scatter less
 };
 
 // The parts of a material that change slowly along and across the rail.
@@ -192,7 +199,8 @@ Surfacing Material(Mat m, float u, float d, int side, uint32_t seed, const Slow&
         float crack = Smoothstep(0.84f, 0.96f, Noise(su / 260, d / 3.2f, s + 7)) * sl.gate;
         out.albedo = Mix(out.albedo, Hex(0x3A3530), 0.85f * crack);
         // Ridges of late wood: slope of the relief across the rail.
-        float dLate = strength * (lateOf(std::min(ring + 0.03f, 0.999f)) - lateOf(std::max(ring - 0.03f, 0.0f))) / 0.06f;
+        float dLate =
+            strength * (lateOf(std::min(ring + 0.03f, 0.999f)) - lateOf(std::max(ring - 0.03f, 0.0f))) / 0.06f;
         out.slopeD = 0.45f * dLate / spacing - 0.6f * crack;
         out.highlight = 0.03f;
         out.shine = 6;
@@ -218,7 +226,8 @@ Surfacing Material(Mat m, float u, float d, int side, uint32_t seed, const Slow&
       }
       return out;
     }
-    case Mat::Bole: return {Hex(0x5A2E1C), 0.1f, 10};
+    case Mat::Bole:
+      return {Hex(0x5A2E1C), 0.1f, 10};
     case Mat::Black: {
       Surfacing out{Hex(0x1A1918), 0.55f, 40};
       out.albedo = Mix(out.albedo, Hex(0x2A2826), 0.5f + 0.5f * sl.black);
@@ -241,14 +250,17 @@ Surfacing Material(Mat m, float u, float d, int side, uint32_t seed, const Slow&
       float n = Noise(u / 1.5f, d / 1.5f, s + 14) * 0.5f + Noise(u / 6, d / 6, s + 15) * 0.5f;
       return {Mix(Hex(0xEDE9DE), Hex(0xE4DFD2), 0.5f + 0.5f * n), 0.02f, 4};
     }
-    case Mat::MatCore: return {Hex(0xFAF8F2), 0.02f, 4};
+    case Mat::MatCore:
+      return {Hex(0xFAF8F2), 0.02f, 4};
     case Mat::Linen: {
       // Linen-covered liner: a fine plain weave.
       float warp = std::sqrt(std::fabs(std::sin(kPi * u / 3.0f)));
       float weft = std::sqrt(std::fabs(std::sin(kPi * d / 3.0f)));
       float slubU = Noise(u / 40, d / 3, s + 16), slubD = Noise(u / 3, d / 40, s + 17);
       float weave = 0.5f * (warp * (1 + 0.5f * slubU) + weft * (1 + 0.5f * slubD));
-      Surfacing out{Mix(Hex(0xB8A886), Hex(0xDCCFB2), Clamp01(0.25f + 0.45f * weave + 0.1f * Noise(u / 7, d / 7, s + 18))), 0.04f, 6};
+      Surfacing out{
+          Mix(Hex(0xB8A886), Hex(0xDCCFB2), Clamp01(0.25f + 0.45f * weave + 0.1f * Noise(u / 7, d / 7, s + 18))), 0.04f,
+          6};
       return out;
     }
   }
@@ -355,7 +367,9 @@ Raster MakeFrame(const FrameRecipe& fr) {
 std::vector<FrameRecipe> Recipes() {
   using S = Shape;
   return {
-      {"1", 2225, 2196,
+      {"1",
+       2225,
+       2196,
        {{14, S::Round, 0, 14, Mat::Walnut},
         {56, S::Cove, 14, 6, Mat::Walnut},
         {80, S::Round, 6, 30, Mat::Walnut},
@@ -363,7 +377,9 @@ std::vector<FrameRecipe> Recipes() {
         {16, S::Slope, 30, 22, Mat::Walnut},
         {14, S::Bead, 20, 26, Mat::Gold}},
        0xF100},
-      {"2", 2244, 2424,
+      {"2",
+       2244,
+       2424,
        {{12, S::Flat, 10, 10, Mat::Bole},
         {28, S::Bead, 10, 24, Mat::Gold},
         {80, S::Bead, 14, 46, Mat::Gold},
@@ -373,32 +389,42 @@ std::vector<FrameRecipe> Recipes() {
         {18, S::Ogee, 8, 18, Mat::Gold},
         {12, S::Slope, 18, 10, Mat::Gold}},
        0xF200},
-      {"3", 1122, 1212,
+      {"3",
+       1122,
+       1212,
        {{6, S::Round, 0, 8, Mat::Black},
         {24, S::Flat, 8, 8, Mat::Black},
         {4, S::Slope, 8, 2, Mat::Black},
         {116, S::Flat, 2, 2, Mat::MatBoard},
         {10, S::Slope, 2, -2, Mat::MatCore}},
        0xF300},
-      {"4", 816, 1456,
+      {"4",
+       816,
+       1456,
        {{8, S::Round, 0, 8, Mat::Silver},
         {32, S::Flat, 8, 8, Mat::Silver},
         {8, S::Bead, 8, 12, Mat::Silver},
         {8, S::Slope, 8, 2, Mat::Silver}},
        0xF400},
-      {"5", 2260, 3000,
+      {"5",
+       2260,
+       3000,
        {{10, S::Round, 0, 10, Mat::Driftwood},
         {218, S::Flat, 10, 10, Mat::Driftwood},
         {12, S::Slope, 10, 2, Mat::Driftwood}},
        0xF500},
-      {"6", 1100, 1100,
+      {"6",
+       1100,
+       1100,
        {{10, S::Round, 0, 10, Mat::RedLacquer},
         {70, S::Ogee, 10, 26, Mat::RedLacquer},
         {16, S::Flat, 26, 26, Mat::RedLacquer},
         {12, S::Bead, 24, 30, Mat::Gold},
         {12, S::Slope, 26, 18, Mat::Gold}},
        0xF600},
-      {"7", 2024, 2416,
+      {"7",
+       2024,
+       2416,
        {{12, S::Round, 0, 12, Mat::Oak},
         {128, S::Round, 12, 18, Mat::Oak},
         {12, S::Slope, 18, 10, Mat::Oak},
@@ -412,8 +438,7 @@ std::vector<FrameRecipe> Recipes() {
 }  // namespace
 
 void AddFramePictures(std::vector<PictureDef>& out) {
-  for (const FrameRecipe& r : Recipes())
-    out.push_back({"FrameList/" + r.name, r.w, r.h, [r] { return MakeFrame(r); }});
+  for (const FrameRecipe& r : Recipes()) out.push_back({"FrameList/" + r.name, r.w, r.h, [r] { return MakeFrame(r); }});
 }
 
 }  // namespace lq::gen

@@ -25,9 +25,12 @@ namespace {
 int AlphaAt(const Raster& r, int x, int y) {
   const uint8_t* p = r.at(x, y);
   switch (r.channels) {
-    case 2: return p[1];
-    case 4: return p[3];
-    default: return 255;
+    case 2:
+      return p[1];
+    case 4:
+      return p[3];
+    default:
+      return 255;
   }
 }
 }  // namespace

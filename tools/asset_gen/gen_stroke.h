@@ -42,17 +42,17 @@ float StrokeHalfWidth(const StrokeShape& st, float s);
 
 // How a bristle brush deposits paint.
 struct BristleStyle {
-  float bristles = 60;       // number of bristles across the width
-  float load = 0.95f;        // overall paint load
-  float streak = 0.45f;      // how much single bristles differ
-  float clump = 0.35f;       // how much bristle clumps differ
-  float dryStart = 0.55f;    // s where the paint starts to run out
-  float dryAmount = 0.8f;    // how broken the dry end gets
-  float endRagged = 0.22f;   // spread of the bristle end positions (in s)
+  float bristles = 60;      // number of bristles across the width
+  float load = 0.95f;       // overall paint load
+  float streak = 0.45f;     // how much single bristles differ
+  float clump = 0.35f;      // how much bristle clumps differ
+  float dryStart = 0.55f;   // s where the paint starts to run out
+  float dryAmount = 0.8f;   // how broken the dry end gets
+  float endRagged = 0.22f;  // spread of the bristle end positions (in s)
   float startRagged = 0.04f;
-  float edgeRough = 0.10f;   // ragged edge amplitude (fraction of half width)
-  float startBlob = 0.25f;   // extra paint where the brush touches down
-  float strayHairs = 0.5f;   // faint single hairs beyond the edge
+  float edgeRough = 0.10f;  // ragged edge amplitude (fraction of half width)
+  float startBlob = 0.25f;  // extra paint where the brush touches down
+  float strayHairs = 0.5f;  // faint single hairs beyond the edge
   uint32_t seed = 1;
 };
 

@@ -64,8 +64,8 @@ void AddLine(Field& f, float x0, float y0, float x1, float y1, float radius, flo
 }
 
 // Short curved fibres (paper, cardboard), each a few soft segments.
-void AddFibres(Field& f, Rng& rng, int count, float minLen, float maxLen, float radius, float amountLo,
-               float amountHi, bool wrap) {
+void AddFibres(Field& f, Rng& rng, int count, float minLen, float maxLen, float radius, float amountLo, float amountHi,
+               bool wrap) {
   for (int i = 0; i < count; ++i) {
     float x = float(rng.Range(0, f.w)), y = float(rng.Range(0, f.h));
     float ang = float(rng.Range(0, 2 * kPi));
@@ -111,10 +111,12 @@ Raster MakePencilTexture() {
     float pressure = float(rng.Range(0.35, 1.0));
     for (int x = std::max(0, int(x0)); x <= std::min(W - 1, int(x1)); ++x) {
       float t = (float(x) - x0) / (x1 - x0);
-      float yc = y0 + slope * (float(x) - x0) + sag * 4 * t * (1 - t) + 0.6f * Noise1(float(x) / 13, seed + uint32_t(i));
+      float yc =
+          y0 + slope * (float(x) - x0) + sag * 4 * t * (1 - t) + 0.6f * Noise1(float(x) / 13, seed + uint32_t(i));
       // The pencil lands and lifts: pressure ramps at both ends.
       float ramp = Smoothstep(0.0f, 0.12f, t) * Smoothstep(1.0f, 0.8f, t);
-      float p = pressure * ramp * (0.12f + 0.88f * density(float(x))) * (0.8f + 0.4f * Noise1(float(x) / 25, seed + 7u * uint32_t(i)));
+      float p = pressure * ramp * (0.12f + 0.88f * density(float(x))) *
+                (0.8f + 0.4f * Noise1(float(x) / 25, seed + 7u * uint32_t(i)));
       for (int y = std::max(0, int(yc - 3 * hw - 1)); y <= std::min(H - 1, int(yc + 3 * hw + 1)); ++y) {
         float d = (float(y) + 0.5f - yc) / hw;
         deposit.at(x, y) += p * std::exp(-d * d);
@@ -126,7 +128,8 @@ Raster MakePencilTexture() {
     for (int x = 0; x < W; ++x) {
       float fx = float(x), fy = float(y);
       // Graphite catches on the tops of the paper grain first.
-      float tooth = Clamp01(0.5f + 0.45f * Noise(fx / 1.4f, fy / 1.8f, seed + 1) + 0.3f * Noise(fx / 3.5f, fy / 4.5f, seed + 2));
+      float tooth =
+          Clamp01(0.5f + 0.45f * Noise(fx / 1.4f, fy / 1.8f, seed + 1) + 0.3f * Noise(fx / 3.5f, fy / 4.5f, seed + 2));
       float d = deposit.at(x, y);
       float graphite = 1 - std::exp(-1.6f * d * (0.3f + 0.9f * tooth));
       float paper = 244 + 5 * Noise(fx / 6, fy / 6, seed + 3) + 3 * Noise(fx / 1.5f, fy / 1.5f, seed + 4);
@@ -282,7 +285,8 @@ Raster MakeCanvasTexture() {
       float fx = float(x), fy = float(y);
       // Threads are never quite straight nor evenly spaced.
       float wx = fx + 1.8f * Noise(fx / 64, fy / 64, seed, 16, 16) + 0.9f * Noise(fx / 16, fy / 64, seed + 6, 64, 16);
-      float wy = fy + 1.8f * Noise(fx / 64, fy / 64, seed + 1, 16, 16) + 0.9f * Noise(fx / 64, fy / 16, seed + 7, 16, 64);
+      float wy =
+          fy + 1.8f * Noise(fx / 64, fy / 64, seed + 1, 16, 16) + 0.9f * Noise(fx / 64, fy / 16, seed + 7, 16, 64);
       float ux = wx / p, uy = wy / p;
       int i = int(std::floor(ux)), j = int(std::floor(uy));
       float tx = ux - float(i), ty = uy - float(j);
@@ -424,7 +428,8 @@ Raster MakeCardboardTexture() {
       float mottle = Fbm(fx / 64, fy / 64, 4, seed, 0.55f, N / 64, N / 64);
       float flute = 0.5f + 0.5f * std::sin(2 * kPi * fy / 32);
       float v = 1 + 0.07f * mottle + 0.045f * fib.at(x, y) + 0.03f * (flute - 0.5f) +
-                0.03f * Noise(fx / 2, fy / 2, seed + 1, N / 2, N / 2) + 0.18f * std::max(-1.0f, std::min(1.0f, specks.at(x, y)));
+                0.03f * Noise(fx / 2, fy / 2, seed + 1, N / 2, N / 2) +
+                0.18f * std::max(-1.0f, std::min(1.0f, specks.at(x, y)));
       grey.at(x, y) = 180 * v;
     }
   });
@@ -457,7 +462,8 @@ Raster MakeFabricTexture() {
       float across = warpOver ? tx : ty;
       float profile = std::pow(std::max(0.0f, std::sin(kPi * across)), 0.5f);
       float h = profile * (0.65f + 0.35f * std::sin(kPi * along));
-      float fuzz = warpOver ? Noise(fx / 0.8f, fy / 4, seed + 3, 1280, 256) : Noise(fx / 4, fy / 0.8f, seed + 4, 256, 1280);
+      float fuzz =
+          warpOver ? Noise(fx / 0.8f, fy / 4, seed + 3, 1280, 256) : Noise(fx / 4, fy / 0.8f, seed + 4, 256, 1280);
       height.at(x, y) = h + 0.1f * fuzz;
       // Indigo warp dyed unevenly along each thread; the weft stays pale.
       float dye = 0.5f + 0.5f * Noise(float(iw) + 0.5f, wy / 64, seed + 5, 256, 16);
@@ -471,7 +477,8 @@ Raster MakeFabricTexture() {
   Field shade = ShadeHeight(height, 2.5f, true);
   for (size_t i = 0; i < grey.v.size(); ++i) grey.v[i] *= 0.92f + 1.0f * shade.v[i] + 0.1f * height.v[i];
   // Blue in the shadows and dyed threads, pale where the weft shows.
-  return GradientMapped(grey, {{0, 0x0C1424}, {70, 0x2C3C58}, {115, 0x50648A}, {160, 0x8C9AB4}, {205, 0xCACCCC}, {255, 0xFFFFFA}});
+  return GradientMapped(
+      grey, {{0, 0x0C1424}, {70, 0x2C3C58}, {115, 0x50648A}, {160, 0x8C9AB4}, {205, 0xCACCCC}, {255, 0xFFFFFA}});
 }
 
 }  // namespace
@@ -479,8 +486,10 @@ Raster MakeFabricTexture() {
 void AddTexturePictures(std::vector<PictureDef>& out) {
   out.push_back({"PencilTexture", 512, 166, MakePencilTexture});
   out.push_back({"OldFilmTexture", 2904, 2064, MakeOldFilmTexture});
-  out.push_back({"WatercolorTexture", 1024, 1024, [] { return GreyRaster(WatercolorPaperGrey(1024, 1024, 0xD100, 234)); }});
-  out.push_back({"VCLwatercolortexture", 1024, 768, [] { return GreyRaster(WatercolorPaperGrey(1024, 768, 0xD200, 232)); }});
+  out.push_back(
+      {"WatercolorTexture", 1024, 1024, [] { return GreyRaster(WatercolorPaperGrey(1024, 1024, 0xD100, 234)); }});
+  out.push_back(
+      {"VCLwatercolortexture", 1024, 768, [] { return GreyRaster(WatercolorPaperGrey(1024, 768, 0xD200, 232)); }});
   out.push_back({"TextureList/Canvas", 1024, 1024, MakeCanvasTexture});
   out.push_back({"TextureList/Paper", 1024, 1024, MakePaperTexture});
   out.push_back({"TextureList/Impasto", 1024, 1024, MakeImpastoTexture});

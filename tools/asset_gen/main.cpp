@@ -51,8 +51,8 @@ bool WriteIfChanged(const fs::path& path, const std::vector<uint8_t>& bytes) {
 int main(int argc, char** argv) {
   std::vector<PictureDef> all = lq::gen::AllPictures();
   if (argc == 2 && std::string(argv[1]) == "--list") {
-    for (const PictureDef& p : all) std::printf("%-28s %5d x %-5d %s.png\n", p.name.c_str(), p.width, p.height,
-                                                lq::gen::FileStem(p.name).c_str());
+    for (const PictureDef& p : all)
+      std::printf("%-28s %5d x %-5d %s.png\n", p.name.c_str(), p.width, p.height, lq::gen::FileStem(p.name).c_str());
     return 0;
   }
   bool verbose = argc > 1 && std::string(argv[1]) == "-v";
