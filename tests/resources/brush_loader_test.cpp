@@ -155,14 +155,21 @@ TEST_F(BrushLoaderTest, EachBrushIsFittedAndCentredInItsCell) {
 }
 
 TEST_F(BrushLoaderTest, ZipEntriesArePickedByExtensionInAnyCase) {
-  std::string zip = Zip(
-      "set.zip", {{"A.PNG", SolidPng(20, 20)}, {"b.png", SolidPng(30, 10)}, {"c.txt", {'h', 'i'}}, {"folder/", {}}});
-  std::string alone = Write("D.Png", SolidPng(8, 8));
+  std::string zip = Zip("set.zip", {{"A.PNG", SolidPng(20, 20, 0xFFFF0000)},
+                                    {"b.png", SolidPng(30, 10, 0xFF00FF00)},
+                                    {"c.txt", {'h', 'i'}},
+                                    {"folder/", {}}});
+  EXPECT_EQ(LoadBrushesToRepository({zip}).count, 2);
+
+  // With a single file after it, in list order: the archive's entries first.
+  std::string alone = Write("D.Png", SolidPng(8, 8, 0xFF0000FF));
   BrushLoadResult r = LoadBrushesToRepository({zip, alone, Write("notes.TXT", {'x'})});
-  EXPECT_EQ(r.count, 3);
+  ASSERT_EQ(r.count, 3);
   EXPECT_EQ(r.atlas.height(), 256);
-  // List order is kept: the archive's entries first, then the single file.
-  EXPECT_FALSE(CellEmpty(r.atlas, 2));
+  ConstPixelView v = r.atlas.PeekPixels();
+  EXPECT_EQ(v.at(128, 128), 0xFFFF0000u);
+  EXPECT_EQ(v.at(256 + 128, 128), 0xFF00FF00u);
+  EXPECT_EQ(v.at(512 + 128, 128), 0xFF0000FFu);
   EXPECT_TRUE(CellEmpty(r.atlas, 3));
 }
 
