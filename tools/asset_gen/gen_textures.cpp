@@ -352,16 +352,21 @@ Raster MakeImpastoTexture() {
   const int N = 1024;
   Rng rng(0xC301);
   const uint32_t seed = 0xC300;
-  Field height(N, N, 0.3f);
-  for (int i = 0; i < 700; ++i) {
+  // A rough first layer shows wherever the strokes leave a gap.
+  Field height(N, N);
+  ForRows(N, [&](int y) {
+    for (int x = 0; x < N; ++x)
+      height.at(x, y) = 0.35f + 0.12f * Fbm(float(x) / 32, float(y) / 32, 3, seed + 20, 0.5f, N / 32, N / 32);
+  });
+  for (int i = 0; i < 900; ++i) {
     StrokeShape st;
     st.cx = float(rng.Range(0, N));
     st.cy = float(rng.Range(0, N));
     // Painters favour a few directions; the strokes follow them loosely.
     float dirs[3] = {0.5f, 2.1f, 2.9f};
     st.angle = dirs[rng.Below(3)] + float(rng.Range(-0.5, 0.5)) + (rng.Chance(0.5) ? kPi : 0);
-    st.length = float(rng.Range(60, 170));
-    st.halfWidth = float(rng.Range(9, 24));
+    st.length = float(rng.Range(70, 190));
+    st.halfWidth = float(rng.Range(10, 26));
     st.curvature = float(rng.Range(-1, 1) / 150);
     st.taperStart = 0.1f;
     st.taperEnd = 0.15f;
