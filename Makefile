@@ -36,7 +36,7 @@ bench: deps
 	bench/peers.sh $(BUILD)
 
 demo: build
-	$(BUILD)/cli/lumaquill-cli demo --out-dir out/demo --input resources/photos/coffee.png
+	$(BUILD)/cli/lumaquill-cli demo --out-dir out/demo
 
 clean:
 	rm -rf $(BUILD) $(BUILD_TSAN) out
