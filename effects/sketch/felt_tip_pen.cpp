@@ -53,7 +53,7 @@ struct FeltTipRun {
   double Wb = 1;        // base width
   int E = 0, Es = 5, Ec = 1;
   // Working data.
-  std::unique_ptr<Surface> src;  // the source drawn on a surface
+  std::shared_ptr<PixelStore> src;  // the source in straight colour
   ConstPixelView px;
   std::vector<int32_t> mag;
   std::vector<float> ang;
@@ -344,10 +344,15 @@ void MarkerRenderingEffect(const Image& Source, Surface& Dest, int P1, int P2, i
   r.W = Source.width();
   r.H = Source.height();
   const int W = r.W, H = r.H;
-  r.src = Surface::MakeRaster(W, H);
+  // Stroke colours, luminance and the colour test of the reach come from
+  // straight colour: premultiplied bytes would paint translucent areas with
+  // strokes darker than the picture. (Photographs are opaque: there both
+  // readings are the same.)
+  r.src = AllocPixels(W, H, false);
   if (!r.src) return;
-  r.src->GetCanvas()->DrawImage(Source, 0, 0, SamplingOptions::Low());
-  r.px = r.src->PeekPixels();
+  PixelView sv = r.src->view();
+  if (!Source.ReadPixels(ImageInfo::Make(W, H, AlphaType::Unpremul), sv.base, sv.rowBytes, 0, 0)) return;
+  r.px = sv;
   r.mag.assign(size_t(W) * size_t(H), 0);
   r.ang.assign(size_t(W) * size_t(H), 0.0f);
 

@@ -40,10 +40,13 @@ void Stippling(const Image& Source, Surface& Dest, int P1, int /*P2*/, int /*P3*
   const int W = Source.width(), H = Source.height();
   const double T = P1 / 255.0;
 
+  // The dither works on straight colour, so that a translucent light area
+  // stipples as light as it looks; pixels go back premultiplied as they are
+  // finished. (Photographs are opaque: there both readings are the same.)
   auto store = AllocPixels(W, H, false);
   if (!store) return;
   PixelView buf = store->view();
-  if (!Source.ReadPixels(ImageInfo::Make(W, H), buf.base, buf.rowBytes, 0, 0)) return;
+  if (!Source.ReadPixels(ImageInfo::Make(W, H, AlphaType::Unpremul), buf.base, buf.rowBytes, 0, 0)) return;
 
   const double D = H < 2 ? 1.0 : double(H - 1);
   for (int y = 0; y < H; ++y) {

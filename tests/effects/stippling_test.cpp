@@ -122,11 +122,36 @@ TEST_F(StipplingTest, PhotoGivesOnlyBlackAndWhiteAndTheSameResultTwice) {
   EXPECT_LT(s, 0.9);
 }
 
-TEST_F(StipplingTest, CancelStopsTheFullRunAtItsNextReport) {
+TEST_F(StipplingTest, TranslucentAreasStippleByTheirOwnColour) {
+  // Half-transparent white is white and half-transparent black is black,
+  // whatever the premultiplied bytes look like.
+  for (auto [straight, white] : {std::pair{0x80FFFFFFu, true}, {0x80000000u, false}, {0x40FFFFFFu, true}}) {
+    SCOPED_TRACE(straight);
+    Image out = RunRoutine(kStippling, Solid(30, 20, straight), {100, 0, 0, 0, 0}, false);
+    uint32_t a = straight >> 24, c = white ? a : 0;
+    EXPECT_EQ(MaxChannelDiff(out, Image::MakeFromPixels(30, 20, std::vector<uint32_t>(600, MakeColor(a, c, c, c)))), 0);
+  }
+}
+
+TEST_F(StipplingTest, CancelStopsTheRunAtItsNextReport) {
   CancelResult r = CancelAfterFirstProgress(host, kStippling, TestPattern(1600, 1200), {50, 0, 0, 0, 0});
   ASSERT_TRUE(r.sawProgress);
   EXPECT_EQ(r.outcome, EffectHost::Outcome::Aborted);
   EXPECT_LT(r.msFromCancelToEnd, 2000.0);
+
+  // Synchronously: the report of row 0 sets Cancel, the one of row 50 ends the run.
+  int reports = 0;
+  host.onProgress = [&](int v) {
+    if (v >= 0 && v <= 100) {
+      ++reports;
+      host.driver().Cancel = true;
+    }
+  };
+  LastUIUpdateTick = 0;
+  EXPECT_THROW(RunSync(host, kStippling, TestPattern(300, 200), {50, 0, 0, 0, 0}), EAbort);
+  host.onProgress = nullptr;
+  host.driver().Cancel = false;
+  EXPECT_EQ(reports, 1);
 }
 
 }  // namespace
