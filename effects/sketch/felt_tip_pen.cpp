@@ -12,6 +12,7 @@
 #include "engine/driver.h"
 #include "engine/effect_registry.h"
 #include "engine/gfx/surface.h"
+#include "engine/parallel.h"
 #include "engine/pixel.h"
 #include "engine/random.h"
 
@@ -41,7 +42,6 @@ void SaturationBoost(int& r, int& g, int& b) {
 }
 
 struct FeltTipRun {
-  const Image* source = nullptr;
   Surface* dest = nullptr;
   bool preview = false;
   bool doClear = false;
@@ -73,29 +73,36 @@ struct FeltTipRun {
   }
 };
 
+// Sobel of the luminance, in blocks of ten rows between progress reports,
+// each block split across cores.
 void ComputeGradient(FeltTipRun& r) {
   const int W = r.W, H = r.H;
-  std::vector<int> l0(static_cast<size_t>(W)), l1(static_cast<size_t>(W)), l2(static_cast<size_t>(W));
-  auto lumRow = [&](int y, std::vector<int>& out) {
-    for (int x = 0; x < W; ++x) out[size_t(x)] = Lum(r.P(x, y));
-  };
-  if (H >= 3) {
-    lumRow(0, l0);
-    lumRow(1, l1);
-  }
-  for (int y = 1; y <= H - 2 && !IsEffectCancelled(); ++y) {
-    if (y % 10 == 0) r.ReportUnit();
-    lumRow(y + 1, l2);
-    int32_t* m = &r.mag[size_t(y) * size_t(W)];
-    float* a = &r.ang[size_t(y) * size_t(W)];
-    for (int x = 1; x <= W - 2; ++x) {
-      int gx = l0[x - 1] + 2 * l1[x - 1] + l2[x - 1] - l0[x + 1] - 2 * l1[x + 1] - l2[x + 1];
-      int gy = l0[x - 1] + 2 * l0[x] + l0[x + 1] - l2[x - 1] - 2 * l2[x] - l2[x + 1];
-      m[x] = std::abs(gx) + std::abs(gy);
-      a[x] = (gx != 0 || gy != 0) ? float(std::atan2(double(gy), double(gx)) + 1.5707) : 0.0f;
+  if (H < 3 || W < 3) return;
+  std::vector<uint8_t> lum(size_t(W) * size_t(H));
+  ParallelFor(0, H, 16, [&](int y0, int y1) {
+    for (int y = y0; y < y1; ++y)
+      for (int x = 0; x < W; ++x) lum[size_t(y) * size_t(W) + size_t(x)] = uint8_t(Lum(r.P(x, y)));
+  });
+  auto rows = [&](int y0, int y1) {
+    for (int y = y0; y < y1; ++y) {
+      const uint8_t* l0 = &lum[size_t(y - 1) * size_t(W)];
+      const uint8_t* l1 = l0 + W;
+      const uint8_t* l2 = l1 + W;
+      int32_t* m = &r.mag[size_t(y) * size_t(W)];
+      float* a = &r.ang[size_t(y) * size_t(W)];
+      for (int x = 1; x <= W - 2; ++x) {
+        int gx = l0[x - 1] + 2 * l1[x - 1] + l2[x - 1] - l0[x + 1] - 2 * l1[x + 1] - l2[x + 1];
+        int gy = l0[x - 1] + 2 * l0[x] + l0[x + 1] - l2[x - 1] - 2 * l2[x] - l2[x + 1];
+        m[x] = std::abs(gx) + std::abs(gy);
+        a[x] = (gx != 0 || gy != 0) ? float(std::atan2(double(gy), double(gx)) + 1.5707) : 0.0f;
+      }
     }
-    std::swap(l0, l1);
-    std::swap(l1, l2);
+  };
+  for (int y = 1; y <= H - 2 && !IsEffectCancelled();) {
+    if (y % 10 == 0) r.ReportUnit();
+    const int next = std::min(H - 1, (y / 10 + 1) * 10);
+    ParallelFor(y, next, 2, rows);
+    y = next;
   }
 }
 
@@ -323,7 +330,6 @@ void MarkerRenderingEffect(const Image& Source, Surface& Dest, int P1, int P2, i
                            bool Preview) {
   if (!Source) return;
   FeltTipRun r;
-  r.source = &Source;
   r.dest = &Dest;
   r.preview = Preview;
   RunOnUi([&r] { r.doClear = Driver().FEraseBdChecked.load(); });
