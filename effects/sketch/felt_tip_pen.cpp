@@ -242,7 +242,8 @@ void MarkerPass(FeltTipRun& r) {
       k.color = MakeColor(uint32_t(r.strokeAlpha), uint32_t(cr), uint32_t(cg), uint32_t(cb));
       double reachY = std::max(A, B) * std::fabs(st) + F / 2 * std::fabs(ct) + 2;
       k.extent = {float(k.cy - reachY), float(k.cy + reachY)};
-      batch.push_back(k);
+      // At opacity 0 a stroke changes nothing; its numbers are drawn all the same.
+      if (r.strokeAlpha > 0) batch.push_back(k);
     }
     if (batch.size() >= kBatchItems || y + s - batchTop >= kBatchRows) {
       DrawMarkers(*r.dest, batch);
