@@ -147,6 +147,14 @@ void PrintScreen(ComicRun& r, int j, Surface& screen) {
 
   const uint32_t ink = kScreens[s].ink;
   const std::vector<uint8_t>& plane = r.plane[s];
+  // Dot radius by ink share t: h t^0.5625 keeps the dot's area close to the
+  // ink share, a little below it in the highlights.
+  double radius[256];
+  for (int v = 0; v < 256; ++v) {
+    const double t = v / 255.0;
+    const double p = t > 0 ? std::pow(std::pow(t, 0.75), 0.75) : 0.0;
+    radius[v] = std::max(r.h * r.dmax * p, r.h * r.dmin);
+  }
   std::vector<Dot> dots;
   auto flush = [&] {
     sketch::DrawInBands(screen, dots, [ink](Canvas& canvas, const Dot& d) {
@@ -168,10 +176,7 @@ void PrintScreen(ComicRun& r, int j, Surface& screen) {
       iy = std::clamp<int64_t>(iy, 0, H - 1);
       const size_t i = r.At(int(ix), int(iy));
       if (r.alpha[i] == 0) continue;
-      const double t = plane[i] / 255.0;
-      // Dot area grows a little faster than the ink share in the highlights.
-      const double p = t > 0 ? std::pow(std::pow(t, 0.75), 0.75) : 0.0;
-      const double rad = std::max(r.h * r.dmax * p, r.h * r.dmin);
+      const double rad = radius[plane[i]];
       if (rad >= 0.4) dots.push_back({{float(py - rad - 2), float(py + rad + 2)}, px, py, rad});
     }
     if ((v & 15) == 0) {
