@@ -31,18 +31,19 @@ template <typename Item, typename BandFn>
 void ForEachBand(Surface& target, const std::vector<Item>& items, BandFn&& band) {
   if (items.empty()) return;
   const int H = target.height();
-  float lo = items.front().extent.top, hi = items.front().extent.bottom, tallest = 0;
+  float lo = items.front().extent.top, hi = items.front().extent.bottom;
+  double heights = 0;
   for (const Item& it : items) {
     lo = std::min(lo, it.extent.top);
     hi = std::max(hi, it.extent.bottom);
-    tallest = std::max(tallest, it.extent.bottom - it.extent.top);
+    heights += it.extent.bottom - it.extent.top;
   }
   const int r0 = std::clamp(int(std::floor(lo)), 0, H);
   const int r1 = std::clamp(int(std::ceil(hi)) + 1, 0, H);
   if (r1 <= r0) return;
   const int rows = r1 - r0;
   // Bands several shapes tall, so few shapes are drawn twice across a seam.
-  const int minRows = std::max(32, int(std::ceil(tallest)) * 4);
+  const int minRows = std::max(32, int(std::ceil(4 * heights / double(items.size()))));
   const int bands = std::clamp(rows / minRows, 1, kMaxBands);
   if (bands == 1) {
     band(*target.GetCanvas(), -std::numeric_limits<float>::infinity(), std::numeric_limits<float>::infinity());

@@ -130,7 +130,7 @@ void PrepareStart(FeltTipRun& r) {
 
 // Strokes are collected in scan order (that fixes the random sequence) and
 // drawn in batches across cores; a batch is drawn before the next one starts.
-constexpr size_t kBatchItems = 32768;
+constexpr size_t kBatchItems = 131072;
 constexpr int kBatchRows = 512;
 
 struct MarkerStroke {
