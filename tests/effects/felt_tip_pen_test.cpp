@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <vector>
@@ -88,7 +89,7 @@ TEST_F(FeltTipPenTest, StrokeColourIsBoostedAndLightened) {
   struct Case {
     uint32_t src, stroke;
   } cases[] = {
-      {0xFFC86432, 0xFFFF7832},  // (200,100,50): red +40 -> 255, blue -20 -> 30, then +20 each
+      {0xFFC86432, 0xFFFF7832},  // (200,100,50): red +40, blue -20, then +20 each (red stops at 255)
       {0xFF646E78, 0xFF78828C},  // nearly grey: no boost, only +20
       {0xFF3C8C3C, 0xFF3CC83C},  // (60,140,60): green +40, red and blue -20, then +20 each
       {0xFF64966E, 0xFF69C882},  // (100,150,110): span 50 -> f = 30: green +30, red -15, then +20 each
