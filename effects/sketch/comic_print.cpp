@@ -13,6 +13,7 @@
 #include "effects/sketch/band_draw.h"
 #include "engine/driver.h"
 #include "engine/effect_registry.h"
+#include "engine/gfx/filters.h"
 #include "engine/gfx/surface.h"
 #include "engine/parallel.h"
 #include "engine/pixel.h"
@@ -66,15 +67,12 @@ struct ComicRun {
 inline double Clamp01(double v) { return v < 0 ? 0 : (v > 1 ? 1 : v); }
 inline double Clamp255(double v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
 
-// Draws `img` onto a new surface of its size, through a Gaussian blur when
-// sigma > 0. Edges clamp, so the borders keep their full alpha and colour.
-std::unique_ptr<Surface> DrawBlurred(const Image& img, float sigma) {
-  auto s = Surface::MakeRaster(img.width(), img.height());
-  if (!s) return nullptr;
-  Paint p;
-  if (sigma > 0) p.imageFilter = ImageFilter::MakeBlur(sigma, sigma, TileMode::Clamp);
-  s->GetCanvas()->DrawImage(img, 0, 0, SamplingOptions::Low(), &p);
-  return s;
+// A Gaussian blur of a whole picture into new pixels of its size. Edges
+// clamp, so the borders keep their full alpha and colour.
+std::shared_ptr<PixelStore> Blurred(ConstPixelView src, float sigma) {
+  auto out = AllocPixels(src.width, src.height, false);
+  if (out) GaussianBlur(src, out->view(), sigma, sigma, TileMode::Clamp);
+  return out;
 }
 
 void Separate(ComicRun& r, ConstPixelView soft) {
@@ -189,12 +187,14 @@ void PrintScreen(ComicRun& r, int j, Surface& screen) {
 }
 
 // Edge map of the blurred source, hysteresis with a minimum line length, and
-// the ink it lays on the halftone.
-void Contours(ComicRun& r, const Image& Source) {
+// the ink it lays on the halftone. False when the source cannot be read.
+bool Contours(ComicRun& r, const Image& Source) {
   const int W = r.W, H = r.H, F = r.F, c = r.c;
-  auto blurred = DrawBlurred(Source, float(F / 100.0 + 1));
-  if (!blurred) return;
-  ConstPixelView bp = blurred->PeekPixels();
+  ConstPixelView sp = Source.PeekPixels();
+  if (!sp) return false;
+  auto blurred = Blurred(sp, float(F / 100.0 + 1));
+  if (!blurred) return false;
+  ConstPixelView bp = blurred->view();
   const size_t N = size_t(W) * size_t(H);
 
   std::vector<uint8_t> grey(N);
@@ -427,6 +427,7 @@ void Contours(ComicRun& r, const Image& Source) {
     }
   });
   r.Report(95);
+  return true;
 }
 
 }  // namespace
@@ -462,12 +463,12 @@ void ComicPrintHalftone(const Image& Source, Surface& Dest, int P1, int P2, int 
   // Soft copy: large cells print from a blurred picture so that one dot
   // stands for its whole cell.
   CheckCancellation();
-  std::unique_ptr<Surface> soft;
+  std::shared_ptr<PixelStore> soft;
   ConstPixelView softView = sv;
   if (r.c >= 9) {
-    soft = DrawBlurred(Source, float(r.c / 6.0));
+    soft = Blurred(sv, float(r.c / 6.0));
     if (!soft) return;
-    softView = soft->PeekPixels();
+    softView = soft->view();
   }
   for (auto& pl : r.plane) pl.resize(N);
   Separate(r, softView);
@@ -497,18 +498,15 @@ void ComicPrintHalftone(const Image& Source, Surface& Dest, int P1, int P2, int 
   screen.reset();
   for (auto& pl : r.plane) std::vector<uint8_t>().swap(pl);
 
-  // Soften the dot edges a touch, as ink spreads on paper.
-  auto softened = DrawBlurred(paper->MakeImageSnapshot(), 0.4f);
+  // Soften the dot edges a touch, as ink spreads on paper; the softened
+  // paper is the halftone result.
+  r.halftone = Blurred(paper->PeekPixels(), 0.4f);
   paper.reset();
-  if (!softened) return;
-  CheckCancellation();
-  r.halftone = AllocPixels(W, H, false);
   if (!r.halftone) return;
+  CheckCancellation();
   PixelView hv = r.halftone->view();
-  if (!softened->ReadPixels(ImageInfo::Make(W, H), hv.base, hv.rowBytes, 0, 0)) return;
-  softened.reset();
 
-  if (r.F > 0) Contours(r, Source);
+  if (r.F > 0 && !Contours(r, Source)) return;
 
   CheckCancellation();
   // The source's alpha goes back on, premultiplied.
