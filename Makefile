@@ -2,9 +2,11 @@
 # Debian 12 machine as the only command typed.
 BUILD      ?= build
 BUILD_TSAN ?= build-tsan
+BUILD_FUZZ ?= build-fuzz
+FUZZ_SECONDS ?= 60
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-tsan bench demo clean
+.PHONY: all deps build test test-tsan bench demo fuzz clean
 
 all: build
 
@@ -35,8 +37,24 @@ bench: deps
 	$(BUILD)/bench/lq_bench --benchmark_counters_tabular=true $(BENCH_ARGS)
 	bench/peers.sh $(BUILD)
 
+# The script parser and the preset reader under libFuzzer (clang, ASan, UBSan),
+# FUZZ_SECONDS each. Findings are written to $(BUILD_FUZZ)/findings.
+FUZZ_TARGETS = script presets
+fuzz: deps
+	@scripts/install-deps.sh fuzz
+	cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DLQ_FUZZ=ON \
+	  -DLQ_BUILD_TESTS=OFF -DLQ_BUILD_BENCH=OFF -DLQ_BUILD_STUDIO=OFF
+	cmake --build $(BUILD_FUZZ) --target $(addprefix lq_fuzz_,$(FUZZ_TARGETS))
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(BUILD_FUZZ)/corpus/$$t $(BUILD_FUZZ)/findings && \
+	  echo "== fuzzing $$t for $(FUZZ_SECONDS) s" && \
+	  $(BUILD_FUZZ)/tests/fuzz/lq_fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=$(BUILD_FUZZ)/findings/$$t- $(BUILD_FUZZ)/corpus/$$t tests/fuzz/seeds/$$t || exit 1; \
+	done
+
 demo: build
 	$(BUILD)/cli/lumaquill-cli demo --out-dir out/demo
 
 clean:
-	rm -rf $(BUILD) $(BUILD_TSAN) out
+	rm -rf $(BUILD) $(BUILD_TSAN) $(BUILD_FUZZ) out
