@@ -101,8 +101,9 @@ std::string DefaultLogPath() { return DocumentsFolder() + "/Lumaquill_debug.log"
 
 void LogFile::Append(const std::string& message) const {
   try {
-    const std::string line = StampLine(message) + "\n";
+    // Stamped under the lock so the file's times never run backwards.
     std::lock_guard lock(LineMutex());
+    const std::string line = StampLine(message) + "\n";
     const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return;
     size_t done = 0;

@@ -86,7 +86,7 @@ TEST_F(ScratchHome, DocumentsFolderFollowsTheDesktopSettings) {
 
 TEST_F(ScratchHome, AppendsWholeLinesAcrossRunsAndThreads) {
   const fs::path file = home_ / "Lumaquill_debug.log";
-  diag::LogFile("" + file.string()).Append("<<< FormDestroy done");
+  diag::LogFile(file.string()).Append("<<< FormDestroy done");
   // A second run appends to the same file.
   diag::LogFile second(file.string());
   second.Append(">>> FormCreate begin");
