@@ -4,9 +4,11 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/commands.h"
+#include "cli/runner.h"
 #include "engine/random.h"
 
 int main(int argc, char** argv) {
+  lq::cli::InstallInterruptHandler();
   lq::Randomize();
   CLI::App app{"Lumaquill Studio command line: turns photographs into drawings and paintings."};
   app.name("lumaquill-cli");

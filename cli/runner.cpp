@@ -20,17 +20,18 @@ void OnSigint(int) {
 }
 }  // namespace
 
-Runner::Runner() : tty_(isatty(STDERR_FILENO) != 0) {
-  host_.SetHistoryEnabled(false);
-  host_.onProgress = [this](int v) { DrawProgress(v); };
+void InstallInterruptHandler() {
   std::signal(SIGINT, OnSigint);
   std::signal(SIGTERM, OnSigint);
 }
 
-Runner::~Runner() {
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
+Runner::Runner() : tty_(isatty(STDERR_FILENO) != 0) {
+  host_.SetHistoryEnabled(false);
+  host_.onProgress = [this](int v) { DrawProgress(v); };
+  InstallInterruptHandler();
 }
+
+Runner::~Runner() = default;
 
 bool Runner::Interrupted() { return g_interrupted.load(); }
 

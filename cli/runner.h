@@ -29,6 +29,11 @@ class Runner {
   std::string label_;
 };
 
+// Ctrl+C and SIGTERM set the interrupted flag instead of ending the program
+// (a second Ctrl+C ends it). Installed first thing in main, so a signal that
+// comes early still cancels cleanly.
+void InstallInterruptHandler();
+
 // Effect number from a command-line word: a number, a script id or a list name.
 // -1 when nothing matches.
 int ParseEffect(const std::string& word);

@@ -123,7 +123,17 @@ TEST_F(Cli, InterruptCancelsAndLeavesNoOutput) {
   argv.push_back(nullptr);
   pid_t pid;
   ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  // Interrupt once the program catches SIGINT (on a loaded machine start-up
+  // alone can take a while), then a little later, while it works.
+  auto catchesSigint = [pid] {
+    std::ifstream st("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(st, line))
+      if (line.rfind("SigCgt:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) & (1ull << (SIGINT - 1))) != 0;
+    return false;
+  };
+  for (int i = 0; i < 2000 && !catchesSigint(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   kill(pid, SIGINT);
   int st = 0;
   waitpid(pid, &st, 0);
