@@ -709,23 +709,54 @@ void Convolve3x3(ConstPixelView src, PixelView dst, const std::array<float, 9>& 
     for (int y = 0; y < h; ++y) std::memcpy(&copy[size_t(y) * w], src.row(y), size_t(w) * 4);
     s = ConstPixelView(copy.data(), size_t(w) * 4, w, h);
   }
+  // Where each of the three columns of taps reads, through the tile mode.
+  std::vector<int> cols(size_t(3) * w);
+  for (int kx = 0; kx < 3; ++kx)
+    for (int x = 0; x < w; ++x) cols[size_t(kx) * w + x] = TileIndex(x + kx - off.x, w, tile);
+  typedef float F4 __attribute__((vector_size(16)));
   tbb::parallel_for(tbb::blocked_range<int>(0, h, 32), [&](const tbb::blocked_range<int>& r) {
+    // Source rows as float channels (unpremultiplied when colour is
+    // convolved alone), converted once and kept while the rows below use them.
+    struct Line {
+      int y = -1;
+      std::vector<F4> px;
+    };
+    Line lines[3];
     for (int y = r.begin(); y < r.end(); ++y) {
+      int need[3];
+      for (int ky = 0; ky < 3; ++ky) need[ky] = TileIndex(y + ky - off.y, h, tile);
+      auto needed = [&](int yy) { return yy >= 0 && (yy == need[0] || yy == need[1] || yy == need[2]); };
+      const F4* taps[3];
+      for (int ky = 0; ky < 3; ++ky) {
+        taps[ky] = nullptr;
+        if (need[ky] < 0) continue;
+        Line* hit = nullptr;
+        for (Line& l : lines)
+          if (l.y == need[ky]) hit = &l;
+        if (!hit) {
+          // Replace a row this output row does not read.
+          for (Line& l : lines)
+            if (!needed(l.y)) hit = &l;
+          hit->y = need[ky];
+          hit->px.resize(size_t(w));
+          const uint32_t* row = s.row(need[ky]);
+          for (int x = 0; x < w; ++x) {
+            uint32_t p = convolveAlpha ? row[x] : Unpremultiply(row[x]);
+            hit->px[size_t(x)] = F4{float(GetR(p)), float(GetG(p)), float(GetB(p)), float(GetA(p))};
+          }
+        }
+        taps[ky] = hit->px.data();
+      }
       uint32_t* out = dst.row(y);
+      const uint32_t* centre = s.row(y);
       for (int x = 0; x < w; ++x) {
-        float acc[4] = {0, 0, 0, 0};
+        F4 acc = {0, 0, 0, 0};
         for (int ky = 0; ky < 3; ++ky) {
-          int yy = TileIndex(y + ky - off.y, h, tile);
+          if (!taps[ky]) continue;
           for (int kx = 0; kx < 3; ++kx) {
-            int xx = TileIndex(x + kx - off.x, w, tile);
-            if (yy < 0 || xx < 0) continue;
-            uint32_t p = s.at(xx, yy);
-            if (!convolveAlpha) p = Unpremultiply(p);
-            float kv = k[size_t(ky * 3 + kx)];
-            acc[0] += kv * float(GetR(p));
-            acc[1] += kv * float(GetG(p));
-            acc[2] += kv * float(GetB(p));
-            acc[3] += kv * float(GetA(p));
+            int xx = cols[size_t(kx) * w + x];
+            if (xx < 0) continue;
+            acc += k[size_t(ky * 3 + kx)] * taps[ky][xx];
           }
         }
         auto q = [&](float v) { return uint32_t(std::clamp(int(std::lround(v * gain + bias * 255.0f)), 0, 255)); };
@@ -733,7 +764,7 @@ void Convolve3x3(ConstPixelView src, PixelView dst, const std::array<float, 9>& 
           uint32_t a = q(acc[3]);
           out[x] = MakeColor(a, std::min(a, q(acc[0])), std::min(a, q(acc[1])), std::min(a, q(acc[2])));
         } else {
-          uint32_t a = GetA(s.at(x, y));
+          uint32_t a = GetA(centre[x]);
           out[x] = Premultiply(MakeColor(a, q(acc[0]), q(acc[1]), q(acc[2])));
         }
       }

@@ -285,3 +285,49 @@ TEST(Filters, DegenerateSigmas) {
   EXPECT_GT(BlurRadius(inf), 0);
   EXPECT_EQ(BlurRadius(inf), BlurRadius(1e30f));
 }
+
+// The 3 x 3 convolution against a direct evaluation of its definition: every
+// tile mode, kernels centred off the middle and even outside the 3 x 3 (so
+// the rows it reads jump around), colour alone or with alpha, in place.
+TEST(Filters, Convolve3x3MatchesDirectEvaluation) {
+  const int w = 29, h = 23;
+  std::vector<uint32_t> src = Fixture(w, h);
+  const std::array<float, 9> k = {-1.0f, 0.3f, 0.5f, -2.0f, 5.1f, 0.2f, 0.1f, -0.7f, 0.4f};
+  const float gain = 0.9f, bias = 0.1f;
+  for (TileMode tile : {TileMode::Clamp, TileMode::Repeat, TileMode::Mirror, TileMode::Decal})
+    for (bool withAlpha : {false, true})
+      for (IPoint off : {IPoint{1, 1}, IPoint{0, 2}, IPoint{5, -3}}) {
+        SCOPED_TRACE(testing::Message() << TileName(tile) << (withAlpha ? ", with alpha" : ", colour only")
+                                        << ", centre " << off.x << "," << off.y);
+        std::vector<uint32_t> got = src;
+        PixelView v{got.data(), size_t(w) * 4, w, h};
+        Convolve3x3(v, v, k, gain, bias, off, tile, withAlpha);
+        int worst = 0;
+        for (int y = 0; y < h; ++y)
+          for (int x = 0; x < w; ++x) {
+            double acc[4] = {0, 0, 0, 0};
+            for (int ky = 0; ky < 3; ++ky)
+              for (int kx = 0; kx < 3; ++kx) {
+                int sx = Source(x + kx - off.x, w, tile), sy = Source(y + ky - off.y, h, tile);
+                if (sx < 0 || sy < 0) continue;
+                uint32_t p = src[size_t(sy) * w + sx];
+                if (!withAlpha) p = Unpremultiply(p);
+                for (int c = 0; c < 4; ++c) acc[c] += k[size_t(ky * 3 + kx)] * double((p >> (8 * c)) & 255);
+              }
+            int q[4];
+            for (int c = 0; c < 4; ++c) q[c] = std::clamp(int(std::lround(acc[c] * gain + bias * 255)), 0, 255);
+            uint32_t expect;
+            if (withAlpha) {
+              int a = q[3];
+              expect = MakeColor(uint32_t(a), uint32_t(std::min(a, q[2])), uint32_t(std::min(a, q[1])),
+                                 uint32_t(std::min(a, q[0])));
+            } else {
+              expect = Premultiply(MakeColor(GetA(src[size_t(y) * w + x]), uint32_t(q[2]), uint32_t(q[1]), uint32_t(q[0])));
+            }
+            uint32_t g = got[size_t(y) * w + x];
+            for (int sh = 0; sh < 32; sh += 8)
+              worst = std::max(worst, std::abs(int((g >> sh) & 255) - int((expect >> sh) & 255)));
+          }
+        EXPECT_LE(worst, 1);
+      }
+}
