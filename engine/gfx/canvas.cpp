@@ -1046,11 +1046,11 @@ void ResampleMitchell(ConstPixelView src, bool opaque, const Matrix& full, const
   // Bands read at most a few hundred source rows, and rows shared by two
   // bands are resampled twice, so bands are not too thin either.
   const int band = std::clamp(int(128 / std::max(stepY, 0.5)), 4, 64);
-  tbb::parallel_for(tbb::blocked_range<int>(0, (h + band - 1) / band, 1), [&](const tbb::blocked_range<int>& r) {
+  ParallelRange(0, (h + band - 1) / band, 1, [&](int b0, int b1) {
     std::vector<int16_t> mid;
     std::vector<uint32_t> outBand;
     std::vector<const int16_t*> rows(static_cast<size_t>(ay.taps));
-    for (int b = r.begin(); b < r.end(); ++b) {
+    for (int b = b0; b < b1; ++b) {
       const int y0 = b * band, y1 = std::min(h, y0 + band);
       const int first = ay.index[size_t(y0) * ay.taps], last = ay.index[size_t(y1) * ay.taps - 1];
       mid.assign(size_t(last - first + 1) * wp * 4, 0);

@@ -1,18 +1,18 @@
 #include "engine/gfx/filters.h"
 
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
-#include <tbb/task_arena.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <type_traits>
+#include <thread>
 #include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+#include "engine/gfx/parallel_range.h"
 
 #define LQ_ALWAYS_INLINE inline __attribute__((always_inline))
 
@@ -417,7 +417,7 @@ void BlurRow(const T* in, T* out, int w, const AxisPlan& ap, TileMode tile, std:
 // each row, which is what the memory system is good at. Very wide boxes make
 // the strips narrower so their rings stay a few megabytes at most.
 int StripLanes(int elems, const AxisPlan& ap, size_t accBytes) {
-  int workers = std::max(1, tbb::this_task_arena::max_concurrency());
+  int workers = std::max(1, int(std::thread::hardware_concurrency()));
   int lanes = std::clamp((elems / (4 * workers) + 63) / 64 * 64, 128, 2048);
   if (ap.boxes) {
     constexpr size_t kRingBudget = size_t(2) << 20;
@@ -604,17 +604,17 @@ struct ColumnStrip {
 template <typename T, int C, typename A>
 void HorizontalPass(const T* src, size_t srcStride, T* dst, size_t dstStride, int w, int h, const AxisPlan& ap,
                     TileMode tile) {
-  tbb::parallel_for(tbb::blocked_range<int>(0, h, 8), [&](const tbb::blocked_range<int>& r) {
+  ParallelRange(0, h, 8, [&](int y0, int y1) {
     if constexpr (std::is_same_v<A, int16_t>) {
 #if defined(__SSE2__)
       std::vector<uint8_t> line;
-      for (int y = r.begin(); y < r.end(); ++y)
+      for (int y = y0; y < y1; ++y)
         BlurRowFixed<C>(src + size_t(y) * srcStride, dst + size_t(y) * dstStride, w, ap.pad, ap.pairWeights.data(),
                         tile, line);
 #endif
     } else {
       std::vector<A> buf;
-      for (int y = r.begin(); y < r.end(); ++y)
+      for (int y = y0; y < y1; ++y)
         BlurRow<T, C, A>(src + size_t(y) * srcStride, dst + size_t(y) * dstStride, w, ap, tile, buf);
     }
   });
@@ -625,8 +625,8 @@ void VerticalPass(const T* src, size_t srcStride, T* dst, size_t dstStride, int 
                   TileMode tile) {
   const int stripLanes = StripLanes(elems, ap, sizeof(A));
   int strips = (elems + stripLanes - 1) / stripLanes;
-  tbb::parallel_for(tbb::blocked_range<int>(0, strips, 1), [&](const tbb::blocked_range<int>& r) {
-    for (int s = r.begin(); s < r.end(); ++s) {
+  ParallelRange(0, strips, 1, [&](int s0, int s1) {
+    for (int s = s0; s < s1; ++s) {
       int x0 = s * stripLanes, n = std::min(stripLanes, elems - x0);
       ColumnStrip<T, A> strip(src + x0, srcStride, dst + x0, dstStride, h, n, ap, tile);
       if constexpr (std::is_same_v<A, int16_t>) {
@@ -714,7 +714,7 @@ void Convolve3x3(ConstPixelView src, PixelView dst, const std::array<float, 9>& 
   for (int kx = 0; kx < 3; ++kx)
     for (int x = 0; x < w; ++x) cols[size_t(kx) * w + x] = TileIndex(x + kx - off.x, w, tile);
   typedef float F4 __attribute__((vector_size(16)));
-  tbb::parallel_for(tbb::blocked_range<int>(0, h, 32), [&](const tbb::blocked_range<int>& r) {
+  ParallelRange(0, h, 32, [&](int y0, int y1) {
     // Source rows as float channels (unpremultiplied when colour is
     // convolved alone), converted once and kept while the rows below use them.
     struct Line {
@@ -722,7 +722,7 @@ void Convolve3x3(ConstPixelView src, PixelView dst, const std::array<float, 9>& 
       std::vector<F4> px;
     };
     Line lines[3];
-    for (int y = r.begin(); y < r.end(); ++y) {
+    for (int y = y0; y < y1; ++y) {
       int need[3];
       for (int ky = 0; ky < 3; ++ky) need[ky] = TileIndex(y + ky - off.y, h, tile);
       auto needed = [&](int yy) { return yy >= 0 && (yy == need[0] || yy == need[1] || yy == need[2]); };
@@ -775,8 +775,8 @@ void Convolve3x3(ConstPixelView src, PixelView dst, const std::array<float, 9>& 
 void ApplyColorMatrix(ConstPixelView src, PixelView dst, const ColorMatrix& m) {
   if (!src || !dst || src.width != dst.width || src.height != dst.height) return;
   auto cf = ColorFilter::MakeMatrix(m);
-  tbb::parallel_for(tbb::blocked_range<int>(0, src.height, 32), [&](const tbb::blocked_range<int>& r) {
-    for (int y = r.begin(); y < r.end(); ++y) {
+  ParallelRange(0, src.height, 32, [&](int y0, int y1) {
+    for (int y = y0; y < y1; ++y) {
       if (src.row(y) != dst.row(y)) std::memcpy(dst.row(y), src.row(y), size_t(src.width) * 4);
       cf->FilterRow(dst.row(y), dst.width);
     }

@@ -93,7 +93,7 @@ TEST(MitchellDraw, MatchesAnalyticWeightsWhenShrinkingAndEnlarging) {
 
 // The resampled pixels go through the same compositing as any other draw:
 // blend modes, paint alpha, clip paths and anti-aliased fractional edges give
-// what the general path (taken by any rotation) gives.
+// what the general path (taken by any rotation, however small) gives.
 TEST(MitchellDraw, CompositesLikeTheGeneralPath) {
   struct Case {
     BlendMode mode;
@@ -133,7 +133,9 @@ TEST(MitchellDraw, CompositesLikeTheGeneralPath) {
         for (int sh = 0; sh < 32; sh += 8)
           worst = std::max(worst, std::abs(int((out[0]->PeekPixels().at(x, y) >> sh) & 255) -
                                            int((out[1]->PeekPixels().at(x, y) >> sh) & 255)));
-    EXPECT_LE(worst, 1);
+    // Both evaluate the same kernel, but the general path rounds sample
+    // positions to 1/256 pixel; next to hard edges that moves a level or two.
+    EXPECT_LE(worst, 2);
   }
 }
 
