@@ -1114,18 +1114,25 @@ void ResampleRowV(const int16_t* const* rows, const int32_t* pw, int taps, int n
 // samples the source at (X + 0.5 - e) / a (and likewise for rows). Bands of
 // rows run in parallel; each is written straight into `direct` (device
 // coordinates) when given, else handed to `sink(y0, y1, pixels)`. An opaque
-// source gives fully opaque pixels.
+// source gives fully opaque pixels. False, with nothing drawn, when even one
+// output row would need too many resampled source rows in memory (a very
+// wide picture squeezed very flat).
 template <typename Sink>
-void ResampleMitchell(ConstPixelView src, bool opaque, const Matrix& full, const IRect& region,
+bool ResampleMitchell(ConstPixelView src, bool opaque, const Matrix& full, const IRect& region,
                       const PixelView* direct, const Sink& sink) {
   const int w = region.width(), h = region.height();
   const double stepX = 1.0 / full.a, stepY = 1.0 / full.d;
+  const int wp = (w + 3) / 4 * 4;  // intermediate rows padded for whole vectors
+  constexpr size_t kBandBudget = size_t(32) << 20;
+  const double maxRows = double(kBandBudget) / (double(wp) * 4 * sizeof(int16_t));
+  if (maxRows < 4 + stepY + 2) return false;
   ResampleAxis ax = MakeResampleAxis(w, (region.left + 0.5 - full.e) * stepX, stepX, src.width);
   ResampleAxis ay = MakeResampleAxis(h, (region.top + 0.5 - full.f) * stepY, stepY, src.height);
-  const int wp = (w + 3) / 4 * 4;  // intermediate rows padded for whole vectors
   // Bands read at most a few hundred source rows, and rows shared by two
-  // bands are resampled twice, so bands are not too thin either.
-  const int band = std::clamp(int(128 / std::max(stepY, 0.5)), 4, 64);
+  // bands are resampled twice, so bands are not too thin either; and the
+  // source rows of one band stay within the budget.
+  const double fit = std::floor((maxRows - ay.taps - 1) / stepY) + 1;
+  const int band = std::max(1, std::min(std::clamp(int(128 / std::max(stepY, 0.5)), 4, 64), int(std::min(fit, 64.0))));
   ParallelRange(0, (h + band - 1) / band, 1, [&](int b0, int b1) {
     // Kept per thread: fresh megabytes for every band would be paid for in
     // page faults and clearing.
@@ -1150,7 +1157,12 @@ void ResampleMitchell(ConstPixelView src, bool opaque, const Matrix& full, const
       }
       if (!direct) sink(region.top + y0, region.top + y1, PixelView{outBand.data(), size_t(w) * 4, w, y1 - y0});
     }
+    // Keep the usual few megabytes, not what one huge draw needed.
+    constexpr size_t kKeep = size_t(8) << 20;
+    if (mid.capacity() * sizeof(int16_t) > kKeep) std::vector<int16_t>().swap(mid);
+    if (outBand.capacity() * sizeof(uint32_t) > kKeep) std::vector<uint32_t>().swap(outBand);
   });
+  return true;
 }
 
 }  // namespace
@@ -1313,31 +1325,30 @@ void Canvas::DrawImageRect(const Image& img, const RectF& srcIn, const RectF& ds
     // they simply replace what is there.
     const bool opaque = sub.isOpaque();
     const PixelView& view = impl_->view;
+    bool done;
     if (!haveMask && alpha >= 1.0f && (mode == BlendMode::Src || (mode == BlendMode::SrcOver && opaque))) {
-      ResampleMitchell(sub.PeekPixels(), opaque, full, region, &view, [](int, int, const PixelView&) {});
-      return;
+      done = ResampleMitchell(sub.PeekPixels(), opaque, full, region, &view, [](int, int, const PixelView&) {});
+    } else {
+      done = ResampleMitchell(sub.PeekPixels(), opaque, full, region, nullptr, [&](int y0, int y1, const PixelView& px) {
+        SourceSpec bs;
+        bs.pixels = px;
+        bs.opaque = opaque;
+        bs.offset = {region.left, y0};
+        IRect br{region.left, y0, region.right, y1};
+        if (!haveMask) {
+          Composite(bs, alpha, nullptr, view, br, mode);
+          return;
+        }
+        // The rows of the coverage mask that belong to this band.
+        A8Mask bandMask;
+        bandMask.s = cairo_image_surface_create_for_data(mask.data() + size_t(y0 - region.top) * mask.stride(),
+                                                         CAIRO_FORMAT_A8, mask.w, y1 - y0, mask.stride());
+        bandMask.w = mask.w;
+        bandMask.h = y1 - y0;
+        Composite(bs, alpha, &bandMask, view, br, mode);
+      });
     }
-    ResampleMitchell(sub.PeekPixels(), opaque, full, region, nullptr,
-                     [&](int y0, int y1, const PixelView& px) {
-                       SourceSpec bs;
-                       bs.pixels = px;
-                       bs.opaque = opaque;
-                       bs.offset = {region.left, y0};
-                       IRect br{region.left, y0, region.right, y1};
-                       if (!haveMask) {
-                         Composite(bs, alpha, nullptr, view, br, mode);
-                         return;
-                       }
-                       // The rows of the coverage mask that belong to this band.
-                       A8Mask bandMask;
-                       bandMask.s = cairo_image_surface_create_for_data(
-                           mask.data() + size_t(y0 - region.top) * mask.stride(), CAIRO_FORMAT_A8, mask.w, y1 - y0,
-                           mask.stride());
-                       bandMask.w = mask.w;
-                       bandMask.h = y1 - y0;
-                       Composite(bs, alpha, &bandMask, view, br, mode);
-                     });
-    return;
+    if (done) return;
   }
 
   SourceSpec spec;

@@ -1,6 +1,5 @@
 #include "engine/gfx/filters.h"
 
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
