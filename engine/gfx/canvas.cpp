@@ -1003,14 +1003,12 @@ void ResampleRowH(const uint32_t* src, const ResampleAxis& ax, int n, int16_t* o
   }
 }
 
-bool HaveAvx2() {
 #if LQ_AVX2_PATHS
+bool HaveAvx2() {
   static const bool yes = __builtin_cpu_supports("avx2");
   return yes;
-#else
-  return false;
-#endif
 }
+#endif
 
 #if LQ_AVX2_PATHS
 // ResampleRowV for whole groups of eight pixels with AVX2; the same

@@ -186,14 +186,12 @@ LQ_ALWAYS_INLINE void StoreBytes4(uint8_t* p, const F4& w) {
 
 // The widest vectors this processor has decide which kernels run; results
 // are the same either way.
-bool HaveAvx2() {
 #if LQ_AVX2_PATHS
+bool HaveAvx2() {
   static const bool yes = __builtin_cpu_supports("avx2");
   return yes;
-#else
-  return false;
-#endif
 }
+#endif
 
 #if defined(__SSE2__)
 // Sixteen output bytes of a symmetric kernel; tap(k) points at the sixteen
@@ -349,13 +347,27 @@ void BlurRowFixed(const uint8_t* in, uint8_t* out, int w, int r, const int32_t* 
 }
 #endif
 
+// One level from a scaled sum: nearest, ties to even as the vector
+// conversions round, saturated to 0..255.
+template <typename W>
+LQ_ALWAYS_INLINE uint8_t RoundLevel(W w) {
+  w = w > W(0) ? (w < W(255) ? w : W(255)) : W(0);
+#if defined(__SSE2__)
+  if constexpr (std::is_same_v<W, float>)
+    return uint8_t(_mm_cvtss_si32(_mm_set_ss(w)));
+  else
+    return uint8_t(_mm_cvtsd_si32(_mm_set_sd(w)));
+#else
+  return uint8_t(int(w + W(0.5)));
+#endif
+}
+
 template <typename A, int N>
 struct Lanes {
   typedef A V __attribute__((vector_size(N * sizeof(A))));
   // Arithmetic for the final scaling: doubles stay doubles, the rest is float.
   using W = std::conditional_t<std::is_same_v<A, double>, double, float>;
   typedef W WV __attribute__((vector_size(N * sizeof(W))));
-  typedef int32_t IV __attribute__((vector_size(N * sizeof(int32_t))));
   static constexpr bool kFastBytes = N == 4 && sizeof(A) == 4;
 
   template <typename T>
@@ -386,11 +398,7 @@ struct Lanes {
       StoreBytes4(p, w);
       return;
     } else {
-      WV zero = {}, top = zero + W(255);
-      w += W(0.5);
-      w = w < zero ? zero : w;
-      w = w > top ? top : w;
-      s = __builtin_convertvector(__builtin_convertvector(w, IV), S);
+      for (int i = 0; i < N; ++i) s[i] = RoundLevel(W(w[i]));
     }
     std::memcpy(p, &s, sizeof s);
   }
@@ -420,7 +428,7 @@ struct PixelOf<A, 1> {
     if constexpr (std::is_same_v<T, float>)
       *p = float(w);
     else
-      *p = T(std::clamp(int(w + W(0.5)), 0, 255));
+      *p = RoundLevel(w);
   }
 };
 
@@ -751,31 +759,63 @@ struct ColumnStrip {
 
 // ---------------------------------------------------------------------------
 
+// Rows y0..y1 of C-channel elements, each through its line buffer.
+template <typename T, int C, typename A>
+void BlurRows(const T* src, size_t srcStride, T* dst, size_t dstStride, int w, int y0, int y1, const AxisPlan& ap,
+              TileMode tile) {
+  if constexpr (std::is_same_v<A, int16_t>) {
+#if defined(__SSE2__)
+    std::vector<uint8_t> line;
+    for (int y = y0; y < y1; ++y)
+      BlurRowFixed<C>(src + size_t(y) * srcStride, dst + size_t(y) * dstStride, w, ap.pad, ap.pairWeights.data(),
+                      tile, line);
+#endif
+  } else {
+    std::vector<A> buf;
+    int y = y0;
+#if LQ_AVX2_PATHS
+    if constexpr (std::is_same_v<T, uint8_t> && C == 4 && std::is_same_v<A, int32_t>) {
+      if (HaveAvx2())
+        for (; y + 2 <= y1; y += 2)
+          BoxRowPair(src + size_t(y) * srcStride, src + size_t(y + 1) * srcStride, dst + size_t(y) * dstStride,
+                     dst + size_t(y + 1) * dstStride, w, ap, tile, buf);
+    }
+#endif
+    for (; y < y1; ++y)
+      BlurRow<T, C, A>(src + size_t(y) * srcStride, dst + size_t(y) * dstStride, w, ap, tile, buf);
+  }
+}
+
 template <typename T, int C, typename A>
 void HorizontalPass(const T* src, size_t srcStride, T* dst, size_t dstStride, int w, int h, const AxisPlan& ap,
                     TileMode tile) {
   ParallelRange(0, h, 8, [&](int y0, int y1) {
-    if constexpr (std::is_same_v<A, int16_t>) {
-#if defined(__SSE2__)
-      std::vector<uint8_t> line;
-      for (int y = y0; y < y1; ++y)
-        BlurRowFixed<C>(src + size_t(y) * srcStride, dst + size_t(y) * dstStride, w, ap.pad, ap.pairWeights.data(),
-                        tile, line);
-#endif
-    } else {
-      std::vector<A> buf;
-      int y = y0;
-#if LQ_AVX2_PATHS
-      if constexpr (std::is_same_v<T, uint8_t> && C == 4 && std::is_same_v<A, int32_t>) {
-        if (HaveAvx2())
-          for (; y + 2 <= y1; y += 2)
-            BoxRowPair(src + size_t(y) * srcStride, src + size_t(y + 1) * srcStride, dst + size_t(y) * dstStride,
-                       dst + size_t(y + 1) * dstStride, w, ap, tile, buf);
+    int y = y0;
+    if constexpr (C == 1 && (std::is_same_v<A, int32_t> || std::is_same_v<A, float>)) {
+      // Planes of single values: four rows side by side make one row of
+      // four-channel elements, which the vector code runs through at the
+      // cost of one. (The fixed-point taps already work across a row, and
+      // four doubles do not fit a vector.)
+      std::vector<T> group;
+      const size_t gs = size_t(w) * 4;
+      for (; y + 4 <= y1; y += 4) {
+        const int pairs = y + 8 <= y1 ? 2 : 1;  // two group rows suit the AVX2 pair kernel
+        group.resize(gs * pairs);
+        for (int g = 0; g < 4 * pairs; ++g) {
+          const T* row = src + size_t(y + g) * srcStride;
+          T* to = &group[size_t(g / 4) * gs + g % 4];
+          for (int x = 0; x < w; ++x) to[size_t(x) * 4] = row[x];
+        }
+        BlurRows<T, 4, A>(group.data(), gs, group.data(), gs, w, 0, pairs, ap, tile);
+        for (int g = 0; g < 4 * pairs; ++g) {
+          T* row = dst + size_t(y + g) * dstStride;
+          const T* from = &group[size_t(g / 4) * gs + g % 4];
+          for (int x = 0; x < w; ++x) row[x] = from[size_t(x) * 4];
+        }
+        y += 4 * (pairs - 1);
       }
-#endif
-      for (; y < y1; ++y)
-        BlurRow<T, C, A>(src + size_t(y) * srcStride, dst + size_t(y) * dstStride, w, ap, tile, buf);
     }
+    BlurRows<T, C, A>(src, srcStride, dst, dstStride, w, y, y1, ap, tile);
   });
 }
 
