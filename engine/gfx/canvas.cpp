@@ -8,6 +8,15 @@
 #include <cairo.h>
 #include <pixman.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define LQ_AVX2_PATHS 1
+#define LQ_AVX2 __attribute__((target("avx2")))
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -858,6 +867,305 @@ void Canvas::DrawPath(const Path& path, const Paint& paint) {
 }
 
 // ---------------------------------------------------------------------------
+// Mitchell resampling of axis-aligned scaled draws: two separable passes with
+// weights worked out once per output column and row, across cores in bands
+// of rows. It samples where pixman's separable convolution does (pixel
+// centres mapped back into the source, edges clamped) but does not quantise
+// positions, and it costs a fraction of the general path.
+
+namespace {
+
+// Mitchell-Netravali, B = C = 1/3, and its integral from 0 (odd in x).
+double MitchellKernel(double x) {
+  x = std::fabs(x);
+  if (x < 1) return (7 * x * x * x - 12 * x * x + 16.0 / 3) / 6;
+  if (x < 2) return (-7.0 / 3 * x * x * x + 12 * x * x - 20 * x + 32.0 / 3) / 6;
+  return 0;
+}
+
+double MitchellIntegral(double x) {
+  auto inner = [](double t) { return (7.0 / 4 * t * t * t * t - 4 * t * t * t + 16.0 / 3 * t) / 6; };
+  auto outer = [](double t) { return (-7.0 / 12 * t * t * t * t + 4 * t * t * t - 10 * t * t + 32.0 / 3 * t) / 6; };
+  double a = std::fabs(x), r;
+  if (a < 1)
+    r = inner(a);
+  else if (a < 2)
+    r = inner(1) + outer(a) - outer(1);
+  else
+    r = 0.5;
+  return x < 0 ? -r : r;
+}
+
+constexpr int kWeightBits = 14;
+
+// For every output sample of one axis: the source samples it reads (clamped
+// into the source) and their 14-bit weights, packed two to an int32 for
+// pmaddwd-style multiply-adds. `taps` is even; unused taps weigh nothing.
+struct ResampleAxis {
+  int taps = 0;
+  std::vector<int32_t> index;  // n * taps
+  std::vector<int32_t> pairs;  // n * taps / 2
+};
+
+// Output j samples the source at u0 + j * step (pixel centres at i + 0.5).
+// Shrinking widens the kernel by a box one output sample wide, as the
+// general path does, so detail finer than the output does not alias.
+ResampleAxis MakeResampleAxis(int n, double u0, double step, int srcLen) {
+  ResampleAxis ax;
+  const bool widen = step > 1.0001;
+  const double half = 2 + (widen ? step / 2 : 0);
+  ax.taps = int(std::ceil(2 * half));
+  ax.taps += ax.taps & 1;
+  ax.index.resize(size_t(n) * ax.taps);
+  ax.pairs.resize(size_t(n) * ax.taps / 2);
+  std::vector<double> w(size_t(ax.taps));
+  std::vector<int> q(size_t(ax.taps));
+  for (int j = 0; j < n; ++j) {
+    const double u = u0 + j * step;
+    const int i0 = int(std::floor(u - 0.5 - half)) + 1;
+    double sum = 0;
+    for (int t = 0; t < ax.taps; ++t) {
+      double d = i0 + t + 0.5 - u;
+      double v = 0;
+      if (std::fabs(d) < half)
+        v = widen ? MitchellIntegral(d + step / 2) - MitchellIntegral(d - step / 2) : MitchellKernel(d);
+      w[size_t(t)] = v;
+      sum += v;
+    }
+    // Rounded weights add up to exactly one: flat areas stay flat and opaque
+    // pixels stay opaque. What rounding leaves over goes to the largest.
+    int total = 0, big = 0;
+    for (int t = 0; t < ax.taps; ++t) {
+      q[size_t(t)] = int(std::lround(w[size_t(t)] / sum * (1 << kWeightBits)));
+      total += q[size_t(t)];
+      if (q[size_t(t)] > q[size_t(big)]) big = t;
+    }
+    q[size_t(big)] += (1 << kWeightBits) - total;
+    for (int t = 0; t < ax.taps; ++t) ax.index[size_t(j) * ax.taps + t] = std::clamp(i0 + t, 0, srcLen - 1);
+    for (int t = 0; t < ax.taps; t += 2)
+      ax.pairs[(size_t(j) * ax.taps + t) / 2] =
+          int32_t(uint32_t(uint16_t(q[size_t(t)])) | (uint32_t(uint16_t(q[size_t(t + 1)])) << 16));
+  }
+  return ax;
+}
+
+// The horizontal pass keeps 6 fractional bits per channel in int16: enough
+// headroom for the kernel's overshoot, exact for flat areas.
+constexpr int kMidBits = 6;
+
+#if !defined(__SSE2__)
+int16_t Weight(int32_t pair, int t) { return int16_t(uint16_t(uint32_t(pair) >> (t ? 16 : 0))); }
+#endif
+
+// One source row resampled to n pixels of four int16 channels.
+void ResampleRowH(const uint32_t* src, const ResampleAxis& ax, int n, int16_t* out) {
+  const int taps = ax.taps;
+  for (int j = 0; j < n; ++j) {
+    const int32_t* idx = &ax.index[size_t(j) * taps];
+    const int32_t* pw = &ax.pairs[size_t(j) * taps / 2];
+#if defined(__SSE2__)
+    const __m128i z = _mm_setzero_si128();
+    __m128i acc = z;
+    if (idx[taps - 1] - idx[0] == taps - 1) {
+      // Away from the edges the taps are neighbours: four pixels per load,
+      // channels of neighbouring taps interleaved for the multiply-add.
+      const uint32_t* p = src + idx[0];
+      int t = 0;
+      for (; t + 4 <= taps; t += 4) {
+        __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + t));
+        __m128i p01 = _mm_unpacklo_epi8(_mm_unpacklo_epi8(px, _mm_srli_si128(px, 4)), z);
+        __m128i p23 = _mm_unpacklo_epi8(_mm_unpacklo_epi8(_mm_srli_si128(px, 8), _mm_srli_si128(px, 12)), z);
+        acc = _mm_add_epi32(acc, _mm_add_epi32(_mm_madd_epi16(p01, _mm_set1_epi32(pw[t / 2])),
+                                               _mm_madd_epi16(p23, _mm_set1_epi32(pw[t / 2 + 1]))));
+      }
+      for (; t < taps; t += 2) {
+        __m128i px = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + t));
+        __m128i p01 = _mm_unpacklo_epi8(_mm_unpacklo_epi8(px, _mm_srli_si128(px, 4)), z);
+        acc = _mm_add_epi32(acc, _mm_madd_epi16(p01, _mm_set1_epi32(pw[t / 2])));
+      }
+    } else {
+      for (int t = 0; t < taps; t += 2) {
+        __m128i a = _mm_cvtsi32_si128(int(src[idx[t]])), b = _mm_cvtsi32_si128(int(src[idx[t + 1]]));
+        __m128i ab = _mm_unpacklo_epi8(_mm_unpacklo_epi8(a, b), z);
+        acc = _mm_add_epi32(acc, _mm_madd_epi16(ab, _mm_set1_epi32(pw[t / 2])));
+      }
+    }
+    acc = _mm_srai_epi32(_mm_add_epi32(acc, _mm_set1_epi32(1 << (kWeightBits - kMidBits - 1))), kWeightBits - kMidBits);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + size_t(j) * 4), _mm_packs_epi32(acc, acc));
+#else
+    for (int c = 0; c < 4; ++c) {
+      int32_t acc = 0;
+      for (int t = 0; t < taps; ++t) acc += int32_t((src[idx[t]] >> (8 * c)) & 255) * Weight(pw[t / 2], t & 1);
+      acc = (acc + (1 << (kWeightBits - kMidBits - 1))) >> (kWeightBits - kMidBits);
+      out[size_t(j) * 4 + c] = int16_t(std::clamp(acc, -32768, 32767));
+    }
+#endif
+  }
+}
+
+#if LQ_AVX2_PATHS
+bool HaveAvx2() {
+  static const bool yes = __builtin_cpu_supports("avx2");
+  return yes;
+}
+#endif
+
+#if LQ_AVX2_PATHS
+// ResampleRowV for whole groups of eight pixels with AVX2; the same
+// arithmetic, so the same result. Returns the first pixel not done.
+LQ_AVX2 int ResampleRowV8(const int16_t* const* rows, const int32_t* pw, int taps, int n, uint32_t* out, bool opaque) {
+  constexpr int kShift = kWeightBits + kMidBits;
+  const __m256i round = _mm256_set1_epi32(1 << (kShift - 1));
+  const __m256i alphaOnly = _mm256_set1_epi32(int32_t(0xFF000000u));
+  int x = 0;
+  for (; x + 8 <= n; x += 8) {
+    __m256i acc0 = _mm256_setzero_si256(), acc1 = acc0, acc2 = acc0, acc3 = acc0;
+    for (int t = 0; t < taps; t += 2) {
+      const __m256i wv = _mm256_set1_epi32(pw[t / 2]);
+      // Pixels 0-3 and 4-7 of each row; unpacking works within 128-bit
+      // halves, which the final permute puts back in order.
+      __m256i a0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[t] + size_t(x) * 4));
+      __m256i b0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[t + 1] + size_t(x) * 4));
+      __m256i a1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[t] + size_t(x) * 4 + 16));
+      __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[t + 1] + size_t(x) * 4 + 16));
+      acc0 = _mm256_add_epi32(acc0, _mm256_madd_epi16(_mm256_unpacklo_epi16(a0, b0), wv));
+      acc1 = _mm256_add_epi32(acc1, _mm256_madd_epi16(_mm256_unpackhi_epi16(a0, b0), wv));
+      acc2 = _mm256_add_epi32(acc2, _mm256_madd_epi16(_mm256_unpacklo_epi16(a1, b1), wv));
+      acc3 = _mm256_add_epi32(acc3, _mm256_madd_epi16(_mm256_unpackhi_epi16(a1, b1), wv));
+    }
+    acc0 = _mm256_srai_epi32(_mm256_add_epi32(acc0, round), kShift);
+    acc1 = _mm256_srai_epi32(_mm256_add_epi32(acc1, round), kShift);
+    acc2 = _mm256_srai_epi32(_mm256_add_epi32(acc2, round), kShift);
+    acc3 = _mm256_srai_epi32(_mm256_add_epi32(acc3, round), kShift);
+    __m256i px = _mm256_packus_epi16(_mm256_packs_epi32(acc0, acc1), _mm256_packs_epi32(acc2, acc3));
+    px = _mm256_permute4x64_epi64(px, 0xD8);
+    if (opaque) {
+      px = _mm256_or_si256(px, alphaOnly);
+    } else {
+      __m256i a = _mm256_srli_epi32(px, 24);
+      a = _mm256_or_si256(a, _mm256_slli_epi32(a, 8));
+      a = _mm256_or_si256(a, _mm256_slli_epi32(a, 16));
+      px = _mm256_min_epu8(px, a);
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), px);
+  }
+  return x;
+}
+#endif
+
+// One output row of n pixels from `taps` intermediate rows (each padded to a
+// multiple of four pixels). Colour is kept at most alpha: the kernel's
+// negative lobes can otherwise ring above it where alpha changes.
+void ResampleRowV(const int16_t* const* rows, const int32_t* pw, int taps, int n, uint32_t* out, bool opaque) {
+  constexpr int kShift = kWeightBits + kMidBits;
+#if defined(__SSE2__)
+  const __m128i round = _mm_set1_epi32(1 << (kShift - 1));
+  const __m128i alphaOnly = _mm_set1_epi32(int32_t(0xFF000000u));
+  int x0 = 0;
+#if LQ_AVX2_PATHS
+  if (HaveAvx2()) x0 = ResampleRowV8(rows, pw, taps, n, out, opaque);
+#endif
+  for (int x = x0; x < n; x += 4) {
+    __m128i acc[4] = {_mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128()};
+    for (int t = 0; t < taps; t += 2) {
+      const __m128i wv = _mm_set1_epi32(pw[t / 2]);
+      for (int h = 0; h < 2; ++h) {
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[t] + size_t(x) * 4 + h * 8));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[t + 1] + size_t(x) * 4 + h * 8));
+        acc[2 * h] = _mm_add_epi32(acc[2 * h], _mm_madd_epi16(_mm_unpacklo_epi16(a, b), wv));
+        acc[2 * h + 1] = _mm_add_epi32(acc[2 * h + 1], _mm_madd_epi16(_mm_unpackhi_epi16(a, b), wv));
+      }
+    }
+    for (__m128i& v : acc) v = _mm_srai_epi32(_mm_add_epi32(v, round), kShift);
+    __m128i px = _mm_packus_epi16(_mm_packs_epi32(acc[0], acc[1]), _mm_packs_epi32(acc[2], acc[3]));
+    if (opaque) {
+      px = _mm_or_si128(px, alphaOnly);
+    } else {
+      __m128i a = _mm_srli_epi32(px, 24);
+      a = _mm_or_si128(a, _mm_slli_epi32(a, 8));
+      a = _mm_or_si128(a, _mm_slli_epi32(a, 16));
+      px = _mm_min_epu8(px, a);
+    }
+    if (x + 4 <= n) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), px);
+    } else {
+      uint32_t tail[4];
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(tail), px);
+      std::memcpy(out + x, tail, size_t(n - x) * 4);
+    }
+  }
+#else
+  for (int x = 0; x < n; ++x) {
+    int v[4];
+    for (int c = 0; c < 4; ++c) {
+      int32_t acc = 0;
+      for (int t = 0; t < taps; ++t) acc += int32_t(rows[t][size_t(x) * 4 + c]) * Weight(pw[t / 2], t & 1);
+      v[c] = std::clamp((acc + (1 << (kShift - 1))) >> kShift, 0, 255);
+    }
+    int a = opaque ? 255 : v[3];
+    out[x] = MakeColor(uint32_t(a), uint32_t(std::min(v[2], a)), uint32_t(std::min(v[1], a)), uint32_t(std::min(v[0], a)));
+  }
+#endif
+}
+
+// Resamples `src` onto the device rectangle `region`, where device pixel X
+// samples the source at (X + 0.5 - e) / a (and likewise for rows). Bands of
+// rows run in parallel; each is written straight into `direct` (device
+// coordinates) when given, else handed to `sink(y0, y1, pixels)`. An opaque
+// source gives fully opaque pixels. False, with nothing drawn, when even one
+// output row would need too many resampled source rows in memory (a very
+// wide picture squeezed very flat).
+template <typename Sink>
+bool ResampleMitchell(ConstPixelView src, bool opaque, const Matrix& full, const IRect& region,
+                      const PixelView* direct, const Sink& sink) {
+  const int w = region.width(), h = region.height();
+  const double stepX = 1.0 / full.a, stepY = 1.0 / full.d;
+  const int wp = (w + 3) / 4 * 4;  // intermediate rows padded for whole vectors
+  constexpr size_t kBandBudget = size_t(32) << 20;
+  const double maxRows = double(kBandBudget) / (double(wp) * 4 * sizeof(int16_t));
+  if (maxRows < 4 + stepY + 2) return false;
+  ResampleAxis ax = MakeResampleAxis(w, (region.left + 0.5 - full.e) * stepX, stepX, src.width);
+  ResampleAxis ay = MakeResampleAxis(h, (region.top + 0.5 - full.f) * stepY, stepY, src.height);
+  // Bands read at most a few hundred source rows, and rows shared by two
+  // bands are resampled twice, so bands are not too thin either; and the
+  // source rows of one band stay within the budget.
+  const double fit = std::floor((maxRows - ay.taps - 1) / stepY) + 1;
+  const int band = std::max(1, std::min(std::clamp(int(128 / std::max(stepY, 0.5)), 4, 64), int(std::min(fit, 64.0))));
+  ParallelRange(0, (h + band - 1) / band, 1, [&](int b0, int b1) {
+    // Kept per thread: fresh megabytes for every band would be paid for in
+    // page faults and clearing.
+    static thread_local std::vector<int16_t> mid;
+    static thread_local std::vector<uint32_t> outBand;
+    std::vector<const int16_t*> rows(static_cast<size_t>(ay.taps));
+    for (int b = b0; b < b1; ++b) {
+      const int y0 = b * band, y1 = std::min(h, y0 + band);
+      const int first = ay.index[size_t(y0) * ay.taps], last = ay.index[size_t(y1) * ay.taps - 1];
+      mid.resize(size_t(last - first + 1) * wp * 4);
+      for (int sy = first; sy <= last; ++sy) {
+        int16_t* m = &mid[size_t(sy - first) * wp * 4];
+        ResampleRowH(src.row(sy), ax, w, m);
+        std::fill(m + size_t(w) * 4, m + size_t(wp) * 4, int16_t(0));
+      }
+      if (!direct) outBand.resize(size_t(w) * (y1 - y0));
+      for (int y = y0; y < y1; ++y) {
+        for (int t = 0; t < ay.taps; ++t)
+          rows[size_t(t)] = &mid[size_t(ay.index[size_t(y) * ay.taps + t] - first) * wp * 4];
+        uint32_t* out = direct ? direct->row(region.top + y) + region.left : &outBand[size_t(y - y0) * w];
+        ResampleRowV(rows.data(), &ay.pairs[size_t(y) * ay.taps / 2], ay.taps, w, out, opaque);
+      }
+      if (!direct) sink(region.top + y0, region.top + y1, PixelView{outBand.data(), size_t(w) * 4, w, y1 - y0});
+    }
+    // Keep the usual few megabytes, not what one huge draw needed.
+    constexpr size_t kKeep = size_t(8) << 20;
+    if (mid.capacity() * sizeof(int16_t) > kKeep) std::vector<int16_t>().swap(mid);
+    if (outBand.capacity() * sizeof(uint32_t) > kKeep) std::vector<uint32_t>().swap(outBand);
+  });
+  return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
 // Images.
 
 void Canvas::DrawImage(const Image& img, double x, double y, SamplingOptions sampling, const Paint* paint) {
@@ -999,11 +1307,52 @@ void Canvas::DrawImageRect(const Image& img, const RectF& srcIn, const RectF& ds
   Image sub = source.MakeSubset(srcPix);
   full = full * Matrix::Translate(srcPix.left, srcPix.top);
 
+  A8Mask mask;
+  bool haveMask = false;
+  if (needShapeMask || !st.rectOnly) {
+    Path quad;
+    quad.AddPolygon({{qx[0], qy[0]}, {qx[1], qy[1]}, {qx[2], qy[2]}, {qx[3], qy[3]}}, true);
+    if (!MakeMask(mask, region, &st, needShapeMask ? &quad : nullptr, aa, &Impl::ApplyClip)) return;
+    haveMask = true;
+  }
+
+  bool integerTranslate = full.isTranslateOnly() && NearInt(full.e) && NearInt(full.f);
+  if (sampling.useCubic && !integerTranslate && full.isScaleTranslate() && full.a > 0 && full.d > 0) {
+    // Scaled without rotation or mirroring: the separable resampler. Its
+    // bands go through the same compositing as any other source, unless
+    // they simply replace what is there.
+    const bool opaque = sub.isOpaque();
+    const PixelView& view = impl_->view;
+    bool done;
+    if (!haveMask && alpha >= 1.0f && (mode == BlendMode::Src || (mode == BlendMode::SrcOver && opaque))) {
+      done = ResampleMitchell(sub.PeekPixels(), opaque, full, region, &view, [](int, int, const PixelView&) {});
+    } else {
+      done = ResampleMitchell(sub.PeekPixels(), opaque, full, region, nullptr, [&](int y0, int y1, const PixelView& px) {
+        SourceSpec bs;
+        bs.pixels = px;
+        bs.opaque = opaque;
+        bs.offset = {region.left, y0};
+        IRect br{region.left, y0, region.right, y1};
+        if (!haveMask) {
+          Composite(bs, alpha, nullptr, view, br, mode);
+          return;
+        }
+        // The rows of the coverage mask that belong to this band.
+        A8Mask bandMask;
+        bandMask.s = cairo_image_surface_create_for_data(mask.data() + size_t(y0 - region.top) * mask.stride(),
+                                                         CAIRO_FORMAT_A8, mask.w, y1 - y0, mask.stride());
+        bandMask.w = mask.w;
+        bandMask.h = y1 - y0;
+        Composite(bs, alpha, &bandMask, view, br, mode);
+      });
+    }
+    if (done) return;
+  }
+
   SourceSpec spec;
   spec.pixels = sub.PeekPixels();
   spec.opaque = sub.isOpaque();
   spec.repeat = PIXMAN_REPEAT_PAD;
-  bool integerTranslate = full.isTranslateOnly() && NearInt(full.e) && NearInt(full.f);
   if (integerTranslate) {
     spec.offset = {int(std::lround(full.e)), int(std::lround(full.f))};
   } else {
@@ -1043,14 +1392,6 @@ void Canvas::DrawImageRect(const Image& img, const RectF& srcIn, const RectF& ds
     }
   }
 
-  A8Mask mask;
-  bool haveMask = false;
-  if (needShapeMask || !st.rectOnly) {
-    Path quad;
-    quad.AddPolygon({{qx[0], qy[0]}, {qx[1], qy[1]}, {qx[2], qy[2]}, {qx[3], qy[3]}}, true);
-    if (!MakeMask(mask, region, &st, needShapeMask ? &quad : nullptr, aa, &Impl::ApplyClip)) return;
-    haveMask = true;
-  }
   Composite(spec, alpha, haveMask ? &mask : nullptr, impl_->view, region, mode);
 }
 
