@@ -1,7 +1,7 @@
 // Brush atlases and single brushes: bristle strokes for impasto, oil-pastel
 // marks, watercolour splashes, the template strokes and the three round
 // bristle dabs.
-#include <tbb/parallel_for.h>
+#include "engine/gfx/parallel_range.h"
 
 #include <algorithm>
 #include <cmath>
@@ -125,7 +125,9 @@ Field ImpastoCell(int k) {
 
 Raster MakeDefaultBrushes() {
   Field atlas(2048, 1536);
-  tbb::parallel_for(0, 40, [&](int k) { BlitCell(atlas, ImpastoCell(k), k, kCell, 8); });
+  lq::ParallelRange(0, 40, 1, [&](int lo, int hi) {
+    for (int k = lo; k < hi; ++k) BlitCell(atlas, ImpastoCell(k), k, kCell, 8);
+  });
   return AlphaRaster(atlas);
 }
 
@@ -305,7 +307,9 @@ Field PastelCell(int k) {
 
 Raster MakePastelBrushes() {
   Field atlas(2048, 512);
-  tbb::parallel_for(0, 13, [&](int k) { BlitCell(atlas, PastelCell(k), k, kCell, 8); });
+  lq::ParallelRange(0, 13, 1, [&](int lo, int hi) {
+    for (int k = lo; k < hi; ++k) BlitCell(atlas, PastelCell(k), k, kCell, 8);
+  });
   Raster r = AlphaRaster(atlas);
   for (int k = 0; k < 16; ++k) {
     bool used = k <= 12;
@@ -505,7 +509,9 @@ Field WatercolorCell(int k) {
 
 Raster MakeWatercolorBrushes() {
   Field atlas(2048, 768);
-  tbb::parallel_for(0, 21, [&](int k) { BlitCell(atlas, WatercolorCell(k), k, kCell, 8); });
+  lq::ParallelRange(0, 21, 1, [&](int lo, int hi) {
+    for (int k = lo; k < hi; ++k) BlitCell(atlas, WatercolorCell(k), k, kCell, 8);
+  });
   // Keep every splash inside its own cell.
   for (int y = 0; y < atlas.h; ++y)
     for (int x = 0; x < atlas.w; ++x) {
@@ -528,44 +534,46 @@ Raster MakeWatercolorBrushes() {
 Raster MakeTemplateBrushes() {
   constexpr int kT = 250;
   Field grey(1250, 2000, 255);
-  tbb::parallel_for(0, 38, [&](int k) {
-    Rng rng(0x7000 + uint64_t(k));
-    StrokeShape st;
-    // Mostly diagonal so that the strokes can be long within a cell.
-    float diag = (k % 2 ? 0.25f : 0.75f) * kPi + float(rng.Range(-0.35, 0.35));
-    st.angle = (k % 7 == 3) ? float(rng.Range(-0.2, 0.2)) : diag;
-    st.angle += rng.Chance(0.5) ? kPi : 0;
-    st.cx = st.cy = kT / 2.0f;
-    st.length = float(rng.Range(230, 300));
-    st.halfWidth = float(rng.Range(9, 24));
-    st.curvature = float(rng.Range(-1, 1) / 260);
-    if (k % 5 == 2) {
-      st.wobbleAmp = float(rng.Range(5, 10));
-      st.wobblePhase = float(rng.Range(0, 2 * kPi));
+  lq::ParallelRange(0, 38, 1, [&](int lo, int hi) {
+    for (int k = lo; k < hi; ++k) {
+      Rng rng(0x7000 + uint64_t(k));
+      StrokeShape st;
+      // Mostly diagonal so that the strokes can be long within a cell.
+      float diag = (k % 2 ? 0.25f : 0.75f) * kPi + float(rng.Range(-0.35, 0.35));
+      st.angle = (k % 7 == 3) ? float(rng.Range(-0.2, 0.2)) : diag;
+      st.angle += rng.Chance(0.5) ? kPi : 0;
+      st.cx = st.cy = kT / 2.0f;
+      st.length = float(rng.Range(230, 300));
+      st.halfWidth = float(rng.Range(9, 24));
+      st.curvature = float(rng.Range(-1, 1) / 260);
+      if (k % 5 == 2) {
+        st.wobbleAmp = float(rng.Range(5, 10));
+        st.wobblePhase = float(rng.Range(0, 2 * kPi));
+      }
+      st.taperStart = float(rng.Range(0.12, 0.3));
+      st.taperEnd = float(rng.Range(0.3, 0.55));
+      st.taperPower = float(rng.Range(0.7, 1.1));
+      st.widthSlope = float(rng.Range(-0.3, 0.2));
+      BristleStyle b;
+      b.bristles = float(rng.Range(25, 45));
+      b.load = 1;
+      b.streak = float(rng.Range(0.15, 0.3));
+      b.clump = float(rng.Range(0.08, 0.18));
+      b.dryStart = float(rng.Range(0.55, 0.85));
+      b.dryAmount = float(rng.Range(0.4, 0.9));
+      b.endRagged = float(rng.Range(0.05, 0.15));
+      b.edgeRough = 0.06f;
+      b.startBlob = 0.2f;
+      b.strayHairs = 0.3f;
+      b.seed = 0x7100u + uint32_t(k);
+      float dark = float(rng.Range(0.86, 0.98));
+      Strokes s{{st}, kT / 2.0f};
+      Field cell = RenderFitted(kT, 5, s,
+                                [&](const Strokes& sh, float x, float y) { return BristleAlpha(sh.shapes[0], b, x, y); });
+      int x0 = kT * (k % 5), y0 = kT * (k / 5);
+      for (int y = 0; y < kT; ++y)
+        for (int x = 0; x < kT; ++x) grey.at(x0 + x, y0 + y) = 255 * (1 - dark * std::min(1.0f, 1.2f * cell.at(x, y)));
     }
-    st.taperStart = float(rng.Range(0.12, 0.3));
-    st.taperEnd = float(rng.Range(0.3, 0.55));
-    st.taperPower = float(rng.Range(0.7, 1.1));
-    st.widthSlope = float(rng.Range(-0.3, 0.2));
-    BristleStyle b;
-    b.bristles = float(rng.Range(25, 45));
-    b.load = 1;
-    b.streak = float(rng.Range(0.15, 0.3));
-    b.clump = float(rng.Range(0.08, 0.18));
-    b.dryStart = float(rng.Range(0.55, 0.85));
-    b.dryAmount = float(rng.Range(0.4, 0.9));
-    b.endRagged = float(rng.Range(0.05, 0.15));
-    b.edgeRough = 0.06f;
-    b.startBlob = 0.2f;
-    b.strayHairs = 0.3f;
-    b.seed = 0x7100u + uint32_t(k);
-    float dark = float(rng.Range(0.86, 0.98));
-    Strokes s{{st}, kT / 2.0f};
-    Field cell = RenderFitted(kT, 5, s,
-                              [&](const Strokes& sh, float x, float y) { return BristleAlpha(sh.shapes[0], b, x, y); });
-    int x0 = kT * (k % 5), y0 = kT * (k / 5);
-    for (int y = 0; y < kT; ++y)
-      for (int x = 0; x < kT; ++x) grey.at(x0 + x, y0 + y) = 255 * (1 - dark * std::min(1.0f, 1.2f * cell.at(x, y)));
   });
   return GreyRaster(grey);
 }

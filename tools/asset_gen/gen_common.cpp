@@ -1,8 +1,7 @@
 #include "tools/asset_gen/gen_common.h"
 
 #include <png.h>
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
+#include "engine/gfx/parallel_range.h"
 #include <zlib.h>
 
 #include <algorithm>
@@ -169,8 +168,8 @@ void Blur(Field& f, float sigmaX, float sigmaY, bool wrap) {
 }
 
 void ForRows(int h, const std::function<void(int)>& fn) {
-  tbb::parallel_for(tbb::blocked_range<int>(0, h, 8), [&](const tbb::blocked_range<int>& r) {
-    for (int y = r.begin(); y < r.end(); ++y) fn(y);
+  lq::ParallelRange(0, h, 8, [&](int y0, int y1) {
+    for (int y = y0; y < y1; ++y) fn(y);
   });
 }
 

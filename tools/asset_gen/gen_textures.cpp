@@ -1,7 +1,6 @@
 // Surface textures: the pencil scan, old-film grain, watercolour paper and the
 // six tileable overlay textures (canvas, paper, impasto, watercolour paper,
 // cardboard, fabric).
-#include <tbb/parallel_for.h>
 
 #include <algorithm>
 #include <cmath>

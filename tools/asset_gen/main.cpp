@@ -6,7 +6,7 @@
 //
 // A file is rewritten only when its bytes change, so a rebuild of the
 // generator does not force everything that embeds the pictures to rebuild.
-#include <tbb/parallel_for.h>
+#include "engine/gfx/parallel_range.h"
 
 #include <atomic>
 #include <chrono>
@@ -88,34 +88,36 @@ int main(int argc, char** argv) {
 
   std::atomic<int> failures{0};
   std::mutex errMu;
-  tbb::parallel_for(size_t(0), chosen.size(), [&](size_t i) {
-    const PictureDef& p = chosen[i];
-    std::string error;
-    try {
-      auto t0 = std::chrono::steady_clock::now();
-      lq::gen::Raster r = p.make();
-      auto t1 = std::chrono::steady_clock::now();
-      if (r.w != p.width || r.h != p.height) {
-        error = "made at the wrong size";
-      } else {
-        std::vector<uint8_t> png = lq::gen::EncodeRasterPng(r);
-        auto t2 = std::chrono::steady_clock::now();
-        if (!WriteIfChanged(outDir / (lq::gen::FileStem(p.name) + ".png"), png)) error = "cannot write the file";
-        if (verbose) {
-          using ms = std::chrono::milliseconds;
-          std::lock_guard<std::mutex> lock(errMu);
-          std::fprintf(stderr, "%-28s make %5lld ms  encode %5lld ms  %8zu bytes\n", p.name.c_str(),
-                       (long long)std::chrono::duration_cast<ms>(t1 - t0).count(),
-                       (long long)std::chrono::duration_cast<ms>(t2 - t1).count(), png.size());
+  lq::ParallelRange(0, int(chosen.size()), 1, [&](int lo, int hi) {
+    for (size_t i = size_t(lo); i < size_t(hi); ++i) {
+      const PictureDef& p = chosen[i];
+      std::string error;
+      try {
+        auto t0 = std::chrono::steady_clock::now();
+        lq::gen::Raster r = p.make();
+        auto t1 = std::chrono::steady_clock::now();
+        if (r.w != p.width || r.h != p.height) {
+          error = "made at the wrong size";
+        } else {
+          std::vector<uint8_t> png = lq::gen::EncodeRasterPng(r);
+          auto t2 = std::chrono::steady_clock::now();
+          if (!WriteIfChanged(outDir / (lq::gen::FileStem(p.name) + ".png"), png)) error = "cannot write the file";
+          if (verbose) {
+            using ms = std::chrono::milliseconds;
+            std::lock_guard<std::mutex> lock(errMu);
+            std::fprintf(stderr, "%-28s make %5lld ms  encode %5lld ms  %8zu bytes\n", p.name.c_str(),
+                         (long long)std::chrono::duration_cast<ms>(t1 - t0).count(),
+                         (long long)std::chrono::duration_cast<ms>(t2 - t1).count(), png.size());
+          }
         }
+      } catch (const std::exception& e) {
+        error = e.what();
       }
-    } catch (const std::exception& e) {
-      error = e.what();
-    }
-    if (!error.empty()) {
-      std::lock_guard<std::mutex> lock(errMu);
-      std::fprintf(stderr, "lq_asset_gen: %s: %s\n", p.name.c_str(), error.c_str());
-      ++failures;
+      if (!error.empty()) {
+        std::lock_guard<std::mutex> lock(errMu);
+        std::fprintf(stderr, "lq_asset_gen: %s: %s\n", p.name.c_str(), error.c_str());
+        ++failures;
+      }
     }
   });
   return failures ? 1 : 0;
