@@ -260,3 +260,24 @@ TEST_F(DriverTest, SynchronousRuns) {
   t.join();
   EXPECT_EQ(d().VIrImage, shown);
 }
+
+TEST_F(DriverTest, PreviewLaunchLeavesAPendingCancelAlone) {
+  host->SetImage(Solid(60, 60, 0xFF808080));
+  d().ProcessEffect(952, 1, 100, 0, 0, 0, false);
+  host->loop().RunUntil([&] { return host->progress >= 0; }, 5000);
+  d().Cancel = true;                                 // Escape
+  d().ProcessEffect(950, 1, 0, 0, 0, 0, true);       // the preview timer fires meanwhile
+  host->loop().RunUntil([&] { return host->fullRunsEnded == 1; }, 5000);
+  EXPECT_EQ(host->lastOutcome, EffectHost::Outcome::Aborted);
+  d().WaitForWorkers(5000);
+}
+
+TEST_F(DriverTest, SynchronousRunsClampParameters) {
+  host->SetImage(Solid(8, 8, 0xFF808080));
+  auto dest = Surface::MakeRaster(8, 8);
+  d().ProcessEffectOnSurface(d().VIrSourceImage, *dest, 950, -40, 250, 7, 100, 101);
+  EXPECT_EQ(g_p[0].load(), 0);
+  EXPECT_EQ(g_p[1].load(), 100);
+  EXPECT_EQ(g_p[2].load(), 7);
+  EXPECT_EQ(g_p[4].load(), 100);
+}
