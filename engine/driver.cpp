@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <vector>
 
 #include "document/history.h"
 #include "engine/catalogue.h"
@@ -32,6 +33,17 @@ void RegisterEffectProc(int number, TEffectProc proc) {
 TEffectProc FindEffectProc(int number) {
   if (number < 0 || number >= int(g_procs.size())) return nullptr;
   return g_procs[size_t(number)].load();
+}
+
+namespace {
+std::vector<void (*)(EffectDriver&)>& DriverSetups() {
+  static std::vector<void (*)(EffectDriver&)> setups;
+  return setups;
+}
+}  // namespace
+
+void RegisterDriverSetup(void (*setup)(EffectDriver&)) {
+  if (setup) DriverSetups().push_back(setup);
 }
 
 EffectDriver& Driver() { return *g_driver.load(); }
@@ -155,6 +167,7 @@ EffectDriver::EffectDriver(EffectHost& host) : host_(host) {
   // The embedded pictures by name; the working atlas starts as the impasto one.
   BuiltinImage = [](const std::string& name) { return Repository().Picture(name); };
   Brushes = Repository().Picture("DefaultBrushes");
+  for (auto setup : DriverSetups()) setup(*this);
 }
 
 EffectDriver::~EffectDriver() {

@@ -29,6 +29,12 @@ using TEffectProc = void (*)(const Image& Source, Surface& Dest, int P1, int P2,
 void RegisterEffectProc(int number, TEffectProc proc);
 TEffectProc FindEffectProc(int number);
 
+class EffectDriver;
+// Code outside the engine (the texture overlay, the embedded pictures) fills
+// the driver's hooks through a setup registered at start-up; every driver runs
+// the registered setups when it is made.
+void RegisterDriverSetup(void (*setup)(EffectDriver& driver));
+
 enum class RunKind { None, Preview, Full, Synchronous };
 
 // What one run carries besides its pixels. A worker's context is also current

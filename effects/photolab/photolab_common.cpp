@@ -1,0 +1,11 @@
+#include "effects/photolab/photolab_common.h"
+
+namespace lq::photolab {
+
+Image EmbeddedPicture(const std::string& name) {
+  EffectDriver* d = DriverIfAny();
+  if (d && d->BuiltinImage) return d->BuiltinImage(name);
+  return {};
+}
+
+}  // namespace lq::photolab
