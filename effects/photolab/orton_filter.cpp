@@ -2,6 +2,7 @@
 // Screen-blended with it, mixed in by strength, and the colours are made more
 // vivid. A darken/lighten control shifts the tones first.
 #include <cstring>
+#include <vector>
 
 #include "effects/photolab/photolab.h"
 #include "effects/photolab/photolab_common.h"
@@ -15,46 +16,48 @@ namespace {
 using photolab::Clamp255;
 using photolab::RoundF;
 
-struct OrtonState {
-  int d = 0;       // tone shift, -100..100
-  float f = 1.0f;  // darkening factor when d < 0
-  int exposure = 0, strength = 0, vibrance = 0;
+// The per-pixel arithmetic folded into tables: the tone shift, exposure,
+// screen and strength of a channel depend only on the picture's and the
+// glow's values of that channel, so one entry per pair holds their formula.
+struct OrtonTables {
+  std::vector<uint8_t> mix;  // [s][g], raw channel values of picture and glow
+  int16_t vib[511];          // (o - K) x (P4 + 100) div 100 for o - K = -255..255
+  bool vibrance = false;
 
-  void Shift(int* c) const {
-    if (d < 0) {
-      for (int i = 0; i < 3; ++i) c[i] = Clamp255(RoundF(float(c[i]) * f));
-    } else {
-      for (int i = 0; i < 3; ++i) c[i] = Clamp255(c[i] + d);
+  OrtonTables(int p2, int p3, int p4, int p5) : mix(size_t(65536)) {
+    const int d = 2 * p5 - 100;
+    const float f = float(d) / 100.0f + 1.0f;
+    auto shift = [&](int v) {
+      if (d < 0) return Clamp255(RoundF(float(v) * f));
+      return Clamp255(v + d);
+    };
+    int shiftS[256], shiftG[256];
+    for (int v = 0; v < 256; ++v) {
+      shiftS[v] = d != 0 ? shift(v) : v;
+      int g = d < 0 ? shift(v) : v;  // the glow is only darkened, never lightened
+      if (p2 > 0) g = Clamp255(g * p2 / 200 + g);
+      shiftG[v] = g;
     }
+    for (int sv = 0; sv < 256; ++sv)
+      for (int gv = 0; gv < 256; ++gv) {
+        const int s = shiftS[sv], g = shiftG[gv];
+        const int sc = 255 - ((255 - s) * (255 - g)) / 255;
+        mix[size_t(sv) * 256 + size_t(gv)] = uint8_t(Clamp255(s + (sc - s) * p3 / 100));
+      }
+    vibrance = p4 > 0;
+    for (int k = -255; k <= 255; ++k) vib[k + 255] = int16_t(k * (p4 + 100) / 100);
   }
 
-  // One pixel. s and g are straight colours (R, G, B); the result goes to s.
-  void Process(int* s, int* g) const {
-    if (d != 0) {
-      Shift(s);
-      if (d < 0) Shift(g);
+  // s and g are straight colours; returns the straight result with alpha a.
+  uint32_t Process(uint32_t s, uint32_t g, uint32_t a) const {
+    int o[3] = {mix[(s >> 8 & 0xFF00u) | GetR(g)], mix[(s & 0xFF00u) | GetG(g)], mix[(s << 8 & 0xFF00u) | GetB(g)]};
+    if (vibrance) {
+      const int k = (77 * o[0] + 150 * o[1] + 29 * o[2]) >> 8;
+      for (int& c : o) c = Clamp255(k + vib[c - k + 255]);
     }
-    if (exposure > 0)
-      for (int i = 0; i < 3; ++i) g[i] = Clamp255(g[i] * exposure / 200 + g[i]);
-    for (int i = 0; i < 3; ++i) {
-      int sc = 255 - ((255 - s[i]) * (255 - g[i])) / 255;
-      s[i] = Clamp255(s[i] + (sc - s[i]) * strength / 100);
-    }
-    if (vibrance > 0) {
-      int k = (77 * s[0] + 150 * s[1] + 29 * s[2]) >> 8;
-      for (int i = 0; i < 3; ++i) s[i] = Clamp255(k + (s[i] - k) * (vibrance + 100) / 100);
-    }
+    return MakeColor(a, uint32_t(o[0]), uint32_t(o[1]), uint32_t(o[2]));
   }
 };
-
-// Straight colour of a premultiplied pixel; translucent pixels are
-// un-premultiplied so the tone arithmetic sees the colour, not its coverage.
-inline void Straight(uint32_t p, int* c) {
-  if ((p >> 24) != 255) p = Unpremultiply(p);
-  c[0] = int(GetR(p));
-  c[1] = int(GetG(p));
-  c[2] = int(GetB(p));
-}
 
 }  // namespace
 
@@ -63,50 +66,48 @@ void OrtonFilter(const Image& Source, Surface& Dest, int P1, int P2, int P3, int
   if (!Source) return;
   Canvas* canvas = Dest.GetCanvas();
   if (!canvas) return;
-  canvas->Save();
-  canvas->Clear(0);
-  canvas->DrawImage(Source, 0, 0);
-  canvas->Restore();
-  Dest.Flush();
-
   const int w = Source.width(), h = Source.height();
-  if (w <= 0 || h <= 0) return;
   PixelView dst = Dest.PeekPixels();
-  if (!dst || dst.width < w || dst.height < h) return;
+  ConstPixelView src = Source.PeekPixels();
+  if (w <= 0 || h <= 0 || !dst || !src || dst.width != w || dst.height != h) {
+    // No direct pixel access: the plain copy is the result.
+    canvas->Save();
+    canvas->Clear(0);
+    canvas->DrawImage(Source, 0, 0);
+    canvas->Restore();
+    Dest.Flush();
+    return;
+  }
 
-  // Glow: the picture blurred with clamped edges. Sigma 0 is the picture itself.
-  ConstPixelView glow = Source.PeekPixels();
-  std::shared_ptr<PixelStore> glowStore;
-  if (!glow) return;
+  // Glow: the picture blurred with clamped edges, made in the destination,
+  // which the pass below then overwrites pixel by pixel. Sigma 0 is the
+  // picture itself.
+  ConstPixelView glow = src;
   if (P1 > 0) {
-    glowStore = AllocPixels(w, h, false);
-    if (!glowStore) return;
-    GaussianBlur(glow, glowStore->view(), float(P1), float(P1), TileMode::Clamp);
-    glow = glowStore->view();
+    GaussianBlur(src, dst, float(P1), float(P1), TileMode::Clamp);
+    glow = dst;
   }
   CheckCancellation();
 
-  OrtonState st;
-  st.d = 2 * P5 - 100;
-  st.f = float(st.d) / 100.0f + 1.0f;
-  st.exposure = P2;
-  st.strength = P3;
-  st.vibrance = P4;
-
+  const OrtonTables t(P2, P3, P4, P5);
   ParallelFor(0, h, 16, [&](int lo, int hi) {
     for (int y = lo; y < hi; ++y) {
-      uint32_t* drow = dst.row(y);
+      const uint32_t* srow = src.row(y);
       const uint32_t* grow = glow.row(y);
+      uint32_t* drow = dst.row(y);
       for (int x = 0; x < w; ++x) {
-        uint32_t sp = drow[x];
-        uint32_t a = sp >> 24;
-        if (a <= 5) continue;
-        int s[3], g[3];
-        Straight(sp, s);
-        Straight(grow[x], g);
-        st.Process(s, g);
-        uint32_t out = MakeColor(a, uint32_t(s[0]), uint32_t(s[1]), uint32_t(s[2]));
-        drow[x] = a == 255 ? out : Premultiply(out);
+        const uint32_t sp = srow[x], a = sp >> 24;
+        uint32_t gp = grow[x];
+        if (a <= 5) {
+          drow[x] = sp;
+        } else if (a == 255 && (gp >> 24) == 255) {
+          drow[x] = t.Process(sp, gp, 255);
+        } else {
+          // Translucent pixels: the tone arithmetic works on the colour, not
+          // on its coverage, and the result is premultiplied again.
+          if ((gp >> 24) != 255) gp = Unpremultiply(gp);
+          drow[x] = Premultiply(t.Process(a == 255 ? sp : Unpremultiply(sp), gp, a));
+        }
       }
     }
   });

@@ -34,6 +34,77 @@ inline int RoundD(double v) {
 #endif
 }
 
+// Vector kernels: written once over GCC vector types, compiled for SSE2 (the
+// x86-64 baseline) and, behind a run-time check, for AVX2.
+// Everything is inlined into one kernel per target, so the note that 32-byte
+// vectors pass differently with and without AVX does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
+#define LQ_ALWAYS_INLINE __attribute__((always_inline)) inline
+#define LQ_ALWAYS_INLINE_LAMBDA __attribute__((always_inline))
+#if defined(__x86_64__) || defined(__i386__)
+#define LQ_TARGET_AVX2 __attribute__((target("avx2")))
+inline bool HasAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+#else
+#define LQ_TARGET_AVX2
+inline bool HasAvx2() { return false; }
+#endif
+
+template <int N>
+struct LaneTypes;
+template <>
+struct LaneTypes<4> {
+  typedef float F __attribute__((vector_size(16)));
+  typedef int32_t I __attribute__((vector_size(16)));
+  typedef uint32_t U __attribute__((vector_size(16)));
+};
+template <>
+struct LaneTypes<8> {
+  typedef float F __attribute__((vector_size(32)));
+  typedef int32_t I __attribute__((vector_size(32)));
+  typedef uint32_t U __attribute__((vector_size(32)));
+};
+
+template <int N>
+struct Lanes {
+  using F = typename LaneTypes<N>::F;
+  using I = typename LaneTypes<N>::I;
+  using U = typename LaneTypes<N>::U;
+
+  LQ_ALWAYS_INLINE static F Splat(float v) {
+    F r;
+    for (int i = 0; i < N; ++i) r[i] = v;
+    return r;
+  }
+  LQ_ALWAYS_INLINE static U SplatU(uint32_t v) {
+    U r;
+    for (int i = 0; i < N; ++i) r[i] = v;
+    return r;
+  }
+  LQ_ALWAYS_INLINE static U Iota() {
+    U r;
+    for (int i = 0; i < N; ++i) r[i] = uint32_t(i);
+    return r;
+  }
+  LQ_ALWAYS_INLINE static U Load(const uint32_t* p) {
+    U r;
+    __builtin_memcpy(&r, p, sizeof r);
+    return r;
+  }
+  LQ_ALWAYS_INLINE static void Store(uint32_t* p, U v) { __builtin_memcpy(p, &v, sizeof v); }
+  // Nearest integer, halves to even, for 0 <= v < 2^22: adding 1.5 x 2^23
+  // leaves no fraction bits, so the addition itself rounds like RoundF.
+  LQ_ALWAYS_INLINE static I RoundSmall(F v) {
+    return __builtin_convertvector((v + 12582912.0f) - 12582912.0f, I);
+  }
+  LQ_ALWAYS_INLINE static I Clamp255(I v) {
+    v = v < 0 ? 0 : v;
+    return v > 255 ? 255 : v;
+  }
+};
+
 inline int Clamp255(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
 inline int ClampParam(int v) { return v < 0 ? 0 : (v > 100 ? 100 : v); }
 
