@@ -33,6 +33,80 @@ std::shared_ptr<const TextureGreyMap> CachedGreyMap(const Image& texture) {
   return map;
 }
 
+struct TextureTile {
+  static constexpr int kTail = 8;
+  int w = 0, h = 0;
+  size_t stride = 0;
+  std::vector<uint8_t> t;  // texture value per (x mod PX, y mod PY)
+};
+
+struct TextureShift {
+  float k = 0;
+  int mean = 128;
+
+  // One pixel, alpha above 0, texture value t.
+  uint32_t Pixel(uint32_t p, int t) const {
+    const float delta = k * float(mean - t);
+    const uint32_t a = p >> 24;
+    // Translucent pixels: the texture acts on the colour, and the result
+    // stays a valid premultiplied pixel.
+    const uint32_t c = a == 255 ? p : Unpremultiply(p);
+    auto ch = [&](uint32_t v) { return uint32_t(photolab::Clamp255(RoundF(float(v) + delta))); };
+    const uint32_t out = MakeColor(a, ch(GetR(c)), ch(GetG(c)), ch(GetB(c)));
+    return a == 255 ? out : Premultiply(out);
+  }
+
+  int RowAvx2(const uint32_t* in, uint32_t* out, int w, const uint8_t* trow, int tw) const;
+  int RowVec4(const uint32_t* in, uint32_t* out, int w, const uint8_t* trow, int tw) const;
+};
+
+// N pixels at a time when all of them are opaque; the same single-precision
+// operations as Pixel, so both give identical bytes.
+template <int N>
+LQ_ALWAYS_INLINE int TextureRow(const TextureShift& ts, const uint32_t* in, uint32_t* out, int w,
+                                const uint8_t* trow, int tw) {
+  using V = photolab::Lanes<N>;
+  using F = typename V::F;
+  using I = typename V::I;
+  using U = typename V::U;
+  const float k = ts.k;
+  const int mean = ts.mean;
+  int x = 0, xm = 0;
+  for (; x + N <= w; x += N) {
+    uint32_t all = in[x];
+    for (int i = 1; i < N; ++i) all &= in[x + i];
+    if ((all >> 24) == 255) {
+      const U p = V::Load(in + x);
+      const F delta = k * __builtin_convertvector(mean - V::LoadBytes(trow + xm), F);
+      auto ch = [&](U v) LQ_ALWAYS_INLINE_LAMBDA {
+        return (U)V::Clamp255(V::RoundSmall(__builtin_convertvector((I)(v & 255u), F) + delta));
+      };
+      V::Store(out + x, 0xFF000000u | (ch(p >> 16) << 16) | (ch(p >> 8) << 8) | ch(p));
+    } else {
+      for (int i = 0; i < N; ++i) {
+        const uint32_t p = in[x + i];
+        out[x + i] = (p >> 24) == 0 ? p : ts.Pixel(p, trow[xm + i]);
+      }
+    }
+    xm += N;
+    while (xm >= tw) xm -= tw;
+  }
+  for (; x < w; ++x) {
+    const uint32_t p = in[x];
+    out[x] = (p >> 24) == 0 ? p : ts.Pixel(p, trow[xm]);
+    if (++xm == tw) xm = 0;
+  }
+  return x;
+}
+
+LQ_TARGET_AVX2 int TextureShift::RowAvx2(const uint32_t* in, uint32_t* out, int w, const uint8_t* trow,
+                                         int tw) const {
+  return TextureRow<8>(*this, in, out, w, trow, tw);
+}
+int TextureShift::RowVec4(const uint32_t* in, uint32_t* out, int w, const uint8_t* trow, int tw) const {
+  return TextureRow<4>(*this, in, out, w, trow, tw);
+}
+
 }  // namespace
 
 TextureGreyMap BuildTextureGreyMap(const Image& texture) {
@@ -106,43 +180,43 @@ Image ApplyCustomTexture(const Image& img, const Image& texture, int strength, f
   };
   const std::vector<Tap> cols = taps(w, px, tw), rows = taps(h, py, th);
 
-  // New channel for a texture grey t and an old channel c.
-  std::vector<std::array<uint8_t, 256>> shift(256);
-  for (int t = 0; t < 256; ++t) {
-    const float delta = k * float(map->mean - t);
-    for (int c = 0; c < 256; ++c) shift[size_t(t)][size_t(c)] = uint8_t(photolab::Clamp255(RoundF(float(c) + delta)));
-  }
-
-  ParallelFor(0, h, 16, [&](int lo, int hi) {
-    for (int y = lo; y < hi; ++y) {
-      const Tap ry = rows[size_t(y)];
+  // The texture value of a pixel repeats with the periods, so it is worked
+  // out once per (x mod PX, y mod PY) within the picture. Rows carry a
+  // wrapped-around tail so a group of pixels can read its values in one go.
+  TextureTile tile;
+  tile.w = int(std::min<int64_t>(w, px));
+  tile.h = int(std::min<int64_t>(h, py));
+  tile.stride = size_t(tile.w) + TextureTile::kTail;
+  tile.t.resize(tile.stride * size_t(tile.h));
+  ParallelFor(0, tile.h, 16, [&](int lo, int hi) {
+    for (int j = lo; j < hi; ++j) {
+      const Tap ry = rows[size_t(j)];
       const uint8_t* m0 = &map->grey[size_t(ry.i0) * size_t(tw)];
       const uint8_t* m1 = &map->grey[size_t(ry.i1) * size_t(tw)];
       const float fy = ry.f, gy = 1.0f - ry.f;
-      const uint32_t* in = src.row(y);
-      uint32_t* out = dst.row(y);
-      for (int x = 0; x < w; ++x) {
-        uint32_t p = in[x];
-        uint32_t a = p >> 24;
-        if (a == 0) {
-          out[x] = p;
-          continue;
-        }
-        const Tap cx = cols[size_t(x)];
+      uint8_t* out = &tile.t[size_t(j) * tile.stride];
+      for (int i = 0; i < tile.w; ++i) {
+        const Tap cx = cols[size_t(i)];
         const float gx = 1.0f - cx.f;
         const float top = gx * float(m0[cx.i0]) + cx.f * float(m0[cx.i1]);
         const float bottom = gx * float(m1[cx.i0]) + cx.f * float(m1[cx.i1]);
-        const int t = photolab::Clamp255(RoundF(top * gy + bottom * fy));
-        const std::array<uint8_t, 256>& sh = shift[size_t(t)];
-        if (a == 255) {
-          out[x] = MakeColor(255, sh[GetR(p)], sh[GetG(p)], sh[GetB(p)]);
-        } else {
-          // Translucent pixels: the texture acts on the colour, and the
-          // result stays a valid premultiplied pixel.
-          uint32_t u = Unpremultiply(p);
-          out[x] = Premultiply(MakeColor(a, sh[GetR(u)], sh[GetG(u)], sh[GetB(u)]));
-        }
+        out[i] = uint8_t(photolab::Clamp255(RoundF(top * gy + bottom * fy)));
       }
+      for (int i = 0; i < TextureTile::kTail; ++i) out[tile.w + i] = out[i % tile.w];
+    }
+  });
+
+  TextureShift ts;
+  ts.k = k;
+  ts.mean = map->mean;
+  const bool avx2 = photolab::HasAvx2();
+  ParallelFor(0, h, 16, [&](int lo, int hi) {
+    for (int y = lo; y < hi; ++y) {
+      const uint8_t* trow = &tile.t[size_t(y % tile.h) * tile.stride];
+      if (avx2)
+        ts.RowAvx2(src.row(y), dst.row(y), w, trow, tile.w);
+      else
+        ts.RowVec4(src.row(y), dst.row(y), w, trow, tile.w);
     }
   });
   return Image::MakeFromStore(std::move(store), img.isOpaque());

@@ -59,12 +59,14 @@ struct LaneTypes<4> {
   typedef float F __attribute__((vector_size(16)));
   typedef int32_t I __attribute__((vector_size(16)));
   typedef uint32_t U __attribute__((vector_size(16)));
+  typedef uint8_t B __attribute__((vector_size(4)));
 };
 template <>
 struct LaneTypes<8> {
   typedef float F __attribute__((vector_size(32)));
   typedef int32_t I __attribute__((vector_size(32)));
   typedef uint32_t U __attribute__((vector_size(32)));
+  typedef uint8_t B __attribute__((vector_size(8)));
 };
 
 template <int N>
@@ -72,6 +74,7 @@ struct Lanes {
   using F = typename LaneTypes<N>::F;
   using I = typename LaneTypes<N>::I;
   using U = typename LaneTypes<N>::U;
+  using B = typename LaneTypes<N>::B;
 
   LQ_ALWAYS_INLINE static F Splat(float v) {
     F r;
@@ -94,7 +97,12 @@ struct Lanes {
     return r;
   }
   LQ_ALWAYS_INLINE static void Store(uint32_t* p, U v) { __builtin_memcpy(p, &v, sizeof v); }
-  // Nearest integer, halves to even, for 0 <= v < 2^22: adding 1.5 x 2^23
+  LQ_ALWAYS_INLINE static I LoadBytes(const uint8_t* p) {
+    B r;
+    __builtin_memcpy(&r, p, sizeof r);
+    return __builtin_convertvector(r, I);
+  }
+  // Nearest integer, halves to even, for |v| < 2^22: adding 1.5 x 2^23
   // leaves no fraction bits, so the addition itself rounds like RoundF.
   LQ_ALWAYS_INLINE static I RoundSmall(F v) {
     return __builtin_convertvector((v + 12582912.0f) - 12582912.0f, I);
