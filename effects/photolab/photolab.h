@@ -12,6 +12,9 @@ void Adjustments(const Image& Source, Surface& Dest, int P1, int P2, int P3, int
 void VintageSepia(const Image& Source, Surface& Dest, int P1, int P2, int P3, int P4, int P5, bool Preview);
 void RetroFilm(const Image& Source, Surface& Dest, int P1, int P2, int P3, int P4, int P5, bool Preview);
 
+// Brightness, contrast and saturation of Adjustments as one colour matrix.
+ColorMatrix AdjustmentsColorMatrix(int P1, int P2, int P3);
+
 // Vintage sepia with an explicit film texture (empty: grain from the hash
 // alone). The registered routine passes the embedded "OldFilmTexture".
 void VintageSepiaWithTexture(const Image& Source, Surface& Dest, int P1, int P2, int P3, int P4, int P5,

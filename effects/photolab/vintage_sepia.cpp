@@ -79,52 +79,136 @@ struct SepiaState {
   std::shared_ptr<const FilmGrey> tex;  // null: grain from the hash alone
   std::array<int, 256> texTerm{};       // grain added for a texture luminance
 
+  // Texture luminance row for image row y, or null.
+  const uint8_t* TextureRow(int y) const { return tex ? &tex->lum[size_t(y % tex->h) * size_t(tex->w)] : nullptr; }
+
+  // One pixel with alpha above 4; tl is the texture luminance under it.
+  uint32_t Pixel(uint32_t p, int x, int y, float dy2, int tl) const {
+    const int a = int(p >> 24);
+    int R = int(GetR(p)), G = int(GetG(p)), B = int(GetB(p));
+    if (a != 255) {
+      R = R * 255 / a;
+      G = G * 255 / a;
+      B = B * 255 / a;
+      // Only malformed pixels (colour above alpha) go past 255.
+      if (R > 255) R = 255;
+      if (G > 255) G = 255;
+      if (B > 255) B = 255;
+    }
+    const int o = Lum(R, G, B);
+    const int r1 = o + (R - o) * ck / 256, g1 = o + (G - o) * ck / 256, b1 = o + (B - o) * ck / 256;
+    int sr = (112 * r1 + 195 * g1 + 50 * b1) >> 8;
+    int sg = (86 * r1 + 170 * g1 + 42 * b1) >> 8;
+    const int sb = (56 * r1 + 117 * g1 + 26 * b1) >> 8;
+    if (sr > 255) sr = 255;
+    if (sg > 255) sg = 255;
+    int c[3] = {r1 + (sr - r1) * st / 256, g1 + (sg - g1) * st / 256, b1 + (sb - b1) * st / 256};
+    if (grain) {
+      int n = photolab::GrainHash(uint32_t(x), uint32_t(y)) * amp / 256;
+      if (tex) n += texTerm[size_t(tl)];
+      for (int i = 0; i < 3; ++i) c[i] = Clamp255(c[i] + n);
+    }
+    if (vig.on) {
+      float f = vig.Factor(vig.Dx2(x) + dy2);
+      if (f != 1.0f)
+        for (int i = 0; i < 3; ++i) c[i] = RoundF(float(c[i]) * f);
+    }
+    if (a < 255)
+      for (int i = 0; i < 3; ++i) c[i] = c[i] * a / 255;
+    return MakeColor(uint32_t(a), uint32_t(Clamp255(c[0])), uint32_t(Clamp255(c[1])), uint32_t(Clamp255(c[2])));
+  }
+
   void Row(const uint32_t* src, uint32_t* dst, int w, int y) const {
     const float dy2 = vig.on ? vig.Dy2(y) : 0.0f;
-    const uint8_t* trow = tex ? &tex->lum[size_t(y % tex->h) * size_t(tex->w)] : nullptr;
-    int tx = 0;  // x mod texture width, kept incrementally
-    for (int x = 0; x < w; ++x, ++tx) {
-      if (trow && tx == tex->w) tx = 0;
-      uint32_t p = src[x];
-      int a = int(p >> 24);
-      if (a <= 4) {
-        dst[x] = p;
-        continue;
-      }
-      int R = int(GetR(p)), G = int(GetG(p)), B = int(GetB(p));
-      if (a != 255) {
-        R = R * 255 / a;
-        G = G * 255 / a;
-        B = B * 255 / a;
-        // Only malformed pixels (colour above alpha) go past 255.
-        if (R > 255) R = 255;
-        if (G > 255) G = 255;
-        if (B > 255) B = 255;
-      }
-      const int o = Lum(R, G, B);
-      const int r1 = o + (R - o) * ck / 256, g1 = o + (G - o) * ck / 256, b1 = o + (B - o) * ck / 256;
-      int sr = (112 * r1 + 195 * g1 + 50 * b1) >> 8;
-      int sg = (86 * r1 + 170 * g1 + 42 * b1) >> 8;
-      const int sb = (56 * r1 + 117 * g1 + 26 * b1) >> 8;
-      if (sr > 255) sr = 255;
-      if (sg > 255) sg = 255;
-      int c[3] = {r1 + (sr - r1) * st / 256, g1 + (sg - g1) * st / 256, b1 + (sb - b1) * st / 256};
-      if (grain) {
-        int n = photolab::GrainHash(uint32_t(x), uint32_t(y)) * amp / 256;
-        if (trow) n += texTerm[trow[tx]];
-        for (int i = 0; i < 3; ++i) c[i] = Clamp255(c[i] + n);
-      }
-      if (vig.on) {
-        float f = vig.Factor(vig.Dx2(x) + dy2);
-        if (f != 1.0f)
-          for (int i = 0; i < 3; ++i) c[i] = RoundF(float(c[i]) * f);
-      }
-      if (a < 255)
-        for (int i = 0; i < 3; ++i) c[i] = c[i] * a / 255;
-      dst[x] = MakeColor(uint32_t(a), uint32_t(Clamp255(c[0])), uint32_t(Clamp255(c[1])), uint32_t(Clamp255(c[2])));
+    int x = photolab::HasAvx2() ? RowAvx2(src, dst, w, y, dy2) : RowVec4(src, dst, w, y, dy2);
+    const uint8_t* trow = TextureRow(y);
+    for (; x < w; ++x) {
+      const uint32_t p = src[x];
+      dst[x] = (p >> 24) <= 4 ? p : Pixel(p, x, y, dy2, trow ? trow[x % tex->w] : 0);
     }
   }
+
+  int RowAvx2(const uint32_t* src, uint32_t* dst, int w, int y, float dy2) const;
+  int RowVec4(const uint32_t* src, uint32_t* dst, int w, int y, float dy2) const;
 };
+
+// N opaque pixels at a time with the integer steps of Pixel in vector lanes.
+// Groups with a pixel that is not opaque go through Pixel.
+template <int N>
+LQ_ALWAYS_INLINE int SepiaRow(const SepiaState& st, const uint32_t* src, uint32_t* dst, int w, int y, float dy2) {
+  using V = photolab::Lanes<N>;
+  using F = typename V::F;
+  using I = typename V::I;
+  using U = typename V::U;
+  const uint8_t* trow = st.TextureRow(y);
+  const int tw = st.tex ? st.tex->w : 1;
+  const int ck = st.ck, stv = st.st, amp = st.amp;
+  auto div256 = [](I v) LQ_ALWAYS_INLINE_LAMBDA { return (v + ((v >> 31) & 255)) >> 8; };  // toward zero
+  const U k1 = V::SplatU(0x9E3779B1u), hy = V::SplatU(uint32_t(y) * 0x85EBCA77u);
+  U xs = V::Iota();
+  F fx = __builtin_convertvector(xs, F);
+  int x = 0, tx = 0;  // tx: x mod texture width
+  for (; x + N <= w; x += N, xs += uint32_t(N), fx += float(N)) {
+    I tl;
+    for (int i = 0; i < N; ++i) {
+      tl[i] = trow ? trow[tx] : 0;
+      if (++tx == tw) tx = 0;
+    }
+    uint32_t all = src[x];
+    for (int i = 1; i < N; ++i) all &= src[x + i];
+    if ((all >> 24) != 255) {
+      for (int i = 0; i < N; ++i) {
+        const uint32_t q = src[x + i];
+        dst[x + i] = (q >> 24) <= 4 ? q : st.Pixel(q, x + i, y, dy2, tl[i]);
+      }
+      continue;
+    }
+    const U p = V::Load(src + x);
+    const I R = (I)((p >> 16) & 255u), G = (I)((p >> 8) & 255u), B = (I)(p & 255u);
+    const I o = (77 * R + 150 * G + 29 * B) >> 8;
+    const I r1 = o + div256((R - o) * ck), g1 = o + div256((G - o) * ck), b1 = o + div256((B - o) * ck);
+    I sr = (112 * r1 + 195 * g1 + 50 * b1) >> 8;
+    I sg = (86 * r1 + 170 * g1 + 42 * b1) >> 8;
+    const I sb = (56 * r1 + 117 * g1 + 26 * b1) >> 8;
+    sr = sr > 255 ? 255 : sr;
+    sg = sg > 255 ? 255 : sg;
+    I r = r1 + div256((sr - r1) * stv), g = g1 + div256((sg - g1) * stv), b = b1 + div256((sb - b1) * stv);
+    if (st.grain) {
+      U h = (xs * k1) ^ hy;
+      h ^= h >> 13;
+      h *= 0xC2B2AE3Du;
+      h ^= h >> 16;
+      I n = div256(((I)(h & 0x1FFu) - 256) * amp);
+      if (trow)
+        for (int i = 0; i < N; ++i) n[i] += st.texTerm[size_t(tl[i])];
+      r = V::Clamp255(r + n);
+      g = V::Clamp255(g + n);
+      b = V::Clamp255(b + n);
+    }
+    if (st.vig.on) {
+      const F dx = fx - st.vig.cx;
+      const F d2 = dx * dx + dy2;
+      bool any = false;
+      for (int i = 0; i < N; ++i) any |= d2[i] > st.vig.ri2;
+      if (any) {
+        F f;
+        for (int i = 0; i < N; ++i) f[i] = st.vig.Factor(d2[i]);
+        r = V::RoundSmall(__builtin_convertvector(r, F) * f);
+        g = V::RoundSmall(__builtin_convertvector(g, F) * f);
+        b = V::RoundSmall(__builtin_convertvector(b, F) * f);
+      }
+    }
+    V::Store(dst + x, 0xFF000000u | ((U)V::Clamp255(r) << 16) | ((U)V::Clamp255(g) << 8) | (U)V::Clamp255(b));
+  }
+  return x;
+}
+
+LQ_TARGET_AVX2 int SepiaState::RowAvx2(const uint32_t* src, uint32_t* dst, int w, int y, float dy2) const {
+  return SepiaRow<8>(*this, src, dst, w, y, dy2);
+}
+int SepiaState::RowVec4(const uint32_t* src, uint32_t* dst, int w, int y, float dy2) const {
+  return SepiaRow<4>(*this, src, dst, w, y, dy2);
+}
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "effects/photolab/photolab.h"
 #include "tests/support/harness.h"
 
 using namespace lq;
@@ -135,6 +136,39 @@ TEST_F(AdjustmentsTest, TranslucentPixelsStayValidAndKeepTheirColour) {
   EXPECT_NEAR(int(GetG(dark)), 11, 2);
   EXPECT_NEAR(int(GetG(bright)), 223, 2);
   EXPECT_EQ(GetA(bright), 128u);
+}
+
+TEST_F(AdjustmentsTest, ColourAndSharpnessMatchTheRasterBackEndsFilters) {
+  // The effect runs its colour matrix and 3 x 3 sharpening in its own pass;
+  // they must give the bytes of the back end's colour-matrix filter and
+  // matrix convolution (and its decal blur), translucent pixels included.
+  Image src = TranslucentPhoto();
+  auto viaFilters = [&](const Image& img, std::array<int, 5> p) {
+    ImageFilter::Ptr f = ImageFilter::MakeColorFilter(ColorFilter::MakeMatrix(AdjustmentsColorMatrix(p[0], p[1], p[2])));
+    if (p[4] < 50) {
+      float s = float(50 - p[4]) / 5.0f;
+      f = ImageFilter::MakeBlur(s, s, TileMode::Decal, f);
+    } else if (p[4] > 50) {
+      float a = float(p[4] - 50) / 30.0f;
+      f = ImageFilter::MakeMatrixConvolution({0, -a, 0, -a, 4 * a + 1, -a, 0, -a, 0}, 1, 0, {1, 1}, TileMode::Clamp,
+                                             true, f);
+    }
+    auto surface = Surface::MakeRaster(img.width(), img.height());
+    Paint paint;
+    paint.imageFilter = f;
+    surface->GetCanvas()->DrawImage(img, 0, 0, SamplingOptions(), &paint);
+    return surface->MakeImageSnapshot();
+  };
+  for (auto p : {std::array<int, 5>{52, 52, 55, 0, 52}, std::array<int, 5>{70, 30, 80, 0, 100},
+                 std::array<int, 5>{35, 75, 0, 0, 60}, std::array<int, 5>{52, 60, 55, 0, 42}}) {
+    Image ours = RunRoutine(kAdjustments, src, p, false);
+    EXPECT_EQ(MaxChannelDiff(ours, viaFilters(src, p)), 0) << p[0] << " " << p[1] << " " << p[2] << " " << p[4];
+  }
+  // With the structure step: its result through the same filters.
+  Image structured = RunRoutine(kAdjustments, src, {50, 50, 50, 15, 50}, false);
+  EXPECT_EQ(MaxChannelDiff(RunRoutine(kAdjustments, src, {52, 52, 55, 15, 52}, false),
+                           viaFilters(structured, {52, 52, 55, 15, 52})),
+            0);
 }
 
 TEST_F(AdjustmentsTest, PreviewsReportNoProgress) {
