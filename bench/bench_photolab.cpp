@@ -44,7 +44,7 @@ void BM_Floor_Photolab12MP(benchmark::State& state) {
   }
   LQ_SET_MP_PER_SEC(state, int64_t(kW) * kH);
 }
-BENCHMARK(BM_Floor_Photolab12MP)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(0.5);
+BENCHMARK(BM_Floor_Photolab12MP)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
 
 // One effect routine on the 12 MP picture (defaults unless given).
 void RunPhotolab(benchmark::State& state, int number, std::array<int, 5> p = {-1}) {
@@ -64,17 +64,17 @@ void RunPhotolab(benchmark::State& state, int number, std::array<int, 5> p = {-1
   }
   LQ_SET_MP_PER_SEC(state, int64_t(kW) * kH);
 }
-BENCHMARK_CAPTURE(RunPhotolab, OrtonFilter12MP, 400)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(1);
-BENCHMARK_CAPTURE(RunPhotolab, Adjustments12MP, 401)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(1);
-BENCHMARK_CAPTURE(RunPhotolab, VintageSepia12MP, 402)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(1);
+BENCHMARK_CAPTURE(RunPhotolab, OrtonFilter12MP, 400)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1);
+BENCHMARK_CAPTURE(RunPhotolab, Adjustments12MP, 401)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1);
+BENCHMARK_CAPTURE(RunPhotolab, VintageSepia12MP, 402)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1);
 // The per-pixel work alone, without the blurs.
 BENCHMARK_CAPTURE(RunPhotolab, OrtonFilterNoBlur12MP, 400, {0, 25, 50, 50, 40})
-    ->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(0.5);
+    ->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
 BENCHMARK_CAPTURE(RunPhotolab, AdjustmentsNoBlur12MP, 401, {52, 52, 55, 15, 50})
-    ->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(0.5);
+    ->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
 BENCHMARK_CAPTURE(RunPhotolab, VintageSepiaNoBlur12MP, 402, {0, 70, 50, 50, 0})
-    ->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(0.5);
-BENCHMARK_CAPTURE(RunPhotolab, RetroFilm12MP, 403)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(0.5);
+    ->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
+BENCHMARK_CAPTURE(RunPhotolab, RetroFilm12MP, 403)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
 
 // The same on one core: the per-pixel cost without scheduling or a busy
 // machine's noise (CPU time of the one thread is the figure to read).
@@ -107,7 +107,7 @@ void BM_VintageSepiaTextured12MP(benchmark::State& state) {
   }
   LQ_SET_MP_PER_SEC(state, int64_t(kW) * kH);
 }
-BENCHMARK(BM_VintageSepiaTextured12MP)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(1);
+BENCHMARK(BM_VintageSepiaTextured12MP)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1);
 
 // The overlay as the driver applies it: a 1024 x 1024 texture, strength 50, scale 1.
 void BM_ApplyCustomTexture12MP(benchmark::State& state) {
@@ -119,7 +119,7 @@ void BM_ApplyCustomTexture12MP(benchmark::State& state) {
   }
   LQ_SET_MP_PER_SEC(state, int64_t(kW) * kH);
 }
-BENCHMARK(BM_ApplyCustomTexture12MP)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(0.5);
+BENCHMARK(BM_ApplyCustomTexture12MP)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
 void BM_ApplyCustomTexture12MP_OneCore(benchmark::State& state) {
   tbb::task_arena one(1);
   one.execute([&] { BM_ApplyCustomTexture12MP(state); });
@@ -138,14 +138,6 @@ void BM_ApplyImageFrame12MP(benchmark::State& state) {
     benchmark::DoNotOptimize(out.PeekPixels().base);
   }
 }
-BENCHMARK(BM_ApplyImageFrame12MP)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(0.5);
+BENCHMARK(BM_ApplyImageFrame12MP)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
 
 }  // namespace
-namespace {
-BENCHMARK_CAPTURE(RunPhotolabOneCore, TmpAdjStructure, 401, {50, 50, 50, 15, 50})->Unit(benchmark::kMillisecond)->MinTime(0.5);
-BENCHMARK_CAPTURE(RunPhotolabOneCore, TmpAdjMatrix, 401, {52, 52, 55, 0, 50})->Unit(benchmark::kMillisecond)->MinTime(0.5);
-BENCHMARK_CAPTURE(RunPhotolabOneCore, TmpAdjSharpen, 401, {50, 50, 50, 0, 52})->Unit(benchmark::kMillisecond)->MinTime(0.5);
-BENCHMARK_CAPTURE(RunPhotolabOneCore, TmpAdjBlur, 401, {50, 50, 50, 0, 48})->Unit(benchmark::kMillisecond)->MinTime(0.5);
-BENCHMARK_CAPTURE(RunPhotolabOneCore, TmpSepiaBlurOnly, 402, {100, 0, 0, 0, 25})->Unit(benchmark::kMillisecond)->MinTime(0.5);
-BENCHMARK_CAPTURE(RunPhotolabOneCore, TmpSepiaPlain, 402, {100, 0, 0, 0, 0})->Unit(benchmark::kMillisecond)->MinTime(0.5);
-}

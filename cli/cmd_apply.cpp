@@ -1,12 +1,17 @@
 // lumaquill-cli apply EFFECT [P1 .. P5] INPUT... (-o OUT | --out-dir DIR)
+//   [--texture NAME|FILE ...] [--frame NAME|FILE ...]; EFFECT "none" applies only those.
 #include <fmt/core.h>
 
 #include <charconv>
+#include <cmath>
 #include <filesystem>
 
 #include "cli/commands.h"
 #include "cli/image_io.h"
 #include "cli/runner.h"
+#include "effects/overlay/builtin_pictures.h"
+#include "effects/overlay/frame.h"
+#include "effects/overlay/texture_overlay.h"
 #include "engine/catalogue.h"
 
 namespace lq::cli {
@@ -19,7 +24,42 @@ struct ApplyOptions {
   std::vector<std::string> words;  // EFFECT, up to five integers, then inputs
   std::string out;
   std::string outDir;
+  // Applied to the result, in this order.
+  std::string texture;
+  int textureStrength = 50;
+  float textureScale = 1.0f;
+  std::string frame;
+  int frameMargin = 20;
+  std::string frameColor = "#FFFFFFFF";
 };
+
+// A built-in picture by name, or an image file; the error names both.
+Image PictureArgument(const std::string& what, const std::string& word, const std::vector<std::string>& builtins,
+                      Image (*builtin)(const std::string&)) {
+  if (Image img = builtin(word)) return img;
+  std::string err;
+  if (fs::exists(word))
+    if (Image img = LoadImage(word, &err)) return img;
+  std::string names;
+  for (const std::string& n : builtins) names += (names.empty() ? "" : ", ") + n;
+  if (fs::exists(word))
+    fmt::print(stderr, "lumaquill-cli apply: {}\n", err);
+  else
+    fmt::print(stderr, "lumaquill-cli apply: no {} named '{}' and no such file (built-in: {})\n", what, word,
+               names.empty() ? "none" : names);
+  return {};
+}
+
+// #AARRGGBB or #RRGGBB (opaque).
+bool ParseColor(const std::string& s, TAlphaColor* c) {
+  if (s.size() != 7 && s.size() != 9) return false;
+  if (s[0] != '#') return false;
+  uint32_t v = 0;
+  auto [ptr, ec] = std::from_chars(s.data() + 1, s.data() + s.size(), v, 16);
+  if (ec != std::errc() || ptr != s.data() + s.size()) return false;
+  *c = s.size() == 7 ? (0xFF000000u | v) : v;
+  return true;
+}
 
 bool ParseInt(const std::string& s, int* v) {
   if (s.empty()) return false;
@@ -35,16 +75,22 @@ int RunApply(const ApplyOptions& o) {
     fmt::print(stderr, "lumaquill-cli apply: missing EFFECT (see lumaquill-cli effects)\n");
     return 2;
   }
-  int number = ParseEffect(o.words[0]);
-  if (number < 0 || !FindEffectProc(number)) {
+  // "none": no effect, only the texture and frame options.
+  const bool noEffect = o.words[0] == "none";
+  int number = noEffect ? -1 : ParseEffect(o.words[0]);
+  if (!noEffect && (number < 0 || !FindEffectProc(number))) {
     fmt::print(stderr, "lumaquill-cli apply: unknown effect '{}' (see lumaquill-cli effects)\n", o.words[0]);
     return 2;
   }
-  const EffectInfo* info = FindEffect(number);
-  std::array<int, 5> p = {info->defaults[0], info->defaults[1], info->defaults[2], info->defaults[3],
-                          info->defaults[4]};
+  if (noEffect && o.texture.empty() && o.frame.empty()) {
+    fmt::print(stderr, "lumaquill-cli apply: 'none' needs --texture or --frame\n");
+    return 2;
+  }
+  const EffectInfo* info = noEffect ? nullptr : FindEffect(number);
+  std::array<int, 5> p{};
+  if (info) p = {info->defaults[0], info->defaults[1], info->defaults[2], info->defaults[3], info->defaults[4]};
   size_t i = 1;
-  for (int k = 0; k < 5 && i < o.words.size(); ++k, ++i) {
+  for (int k = 0; k < 5 && i < o.words.size() && !noEffect; ++k, ++i) {
     int v;
     if (!ParseInt(o.words[i], &v)) break;
     if (v < 0 || v > 100) {
@@ -66,6 +112,29 @@ int RunApply(const ApplyOptions& o) {
     fmt::print(stderr, "lumaquill-cli apply: -o takes one input; use --out-dir for several\n");
     return 2;
   }
+  if (o.textureStrength < 0 || o.textureStrength > 100) {
+    fmt::print(stderr, "lumaquill-cli apply: --texture-strength must be 0..100, got {}\n", o.textureStrength);
+    return 2;
+  }
+  if (!(o.textureScale > 0) || !std::isfinite(o.textureScale)) {
+    fmt::print(stderr, "lumaquill-cli apply: --texture-scale must be above 0, got {}\n", o.textureScale);
+    return 2;
+  }
+  if (o.frameMargin < 0 || o.frameMargin > 10000) {
+    fmt::print(stderr, "lumaquill-cli apply: --frame-margin must be 0..10000, got {}\n", o.frameMargin);
+    return 2;
+  }
+  TAlphaColor frameColor = 0;
+  if (!ParseColor(o.frameColor, &frameColor)) {
+    fmt::print(stderr, "lumaquill-cli apply: --frame-color must be #AARRGGBB or #RRGGBB, got '{}'\n", o.frameColor);
+    return 2;
+  }
+  Image texture, frame;
+  if (!o.texture.empty() &&
+      !(texture = PictureArgument("texture", o.texture, BuiltinTextureNames(), &BuiltinTexture)))
+    return 2;
+  if (!o.frame.empty() && !(frame = PictureArgument("frame", o.frame, BuiltinFrameNames(), &BuiltinFrame)))
+    return 2;
   if (!o.outDir.empty()) {
     std::error_code ec;
     fs::create_directories(o.outDir, ec);
@@ -86,10 +155,18 @@ int RunApply(const ApplyOptions& o) {
       continue;
     }
     std::string out = o.out.empty() ? (fs::path(o.outDir) / fs::path(OutputNameFor(in)).filename()).string() : o.out;
-    Image result = runner.Apply(number, p, src, fs::path(in).filename().string(), &err);
+    Image result = noEffect ? src : runner.Apply(number, p, src, fs::path(in).filename().string(), &err);
     if (!result) {
       fmt::print(stderr, "{}: {}\n", in, err);
       continue;
+    }
+    if (texture) result = ApplyCustomTexture(result, texture, o.textureStrength, o.textureScale);
+    if (frame) {
+      TFrameLayout layout = ComputeFrameLayout(result.width(), result.height(), frame, o.frameMargin);
+      if (!layout.valid)
+        fmt::print(stderr, "{}: the frame has no transparent window at its centre; not framed\n", in);
+      else
+        result = ComposeFrame(result, frame, layout, frameColor);
     }
     if (!SaveImage(result, out, &err)) {
       fmt::print(stderr, "{}: {}\n", out, err);
@@ -107,11 +184,21 @@ void AddApplyCommand(CLI::App& app, int& status) {
   auto opts = std::make_shared<ApplyOptions>();
   auto* cmd = app.add_subcommand(
       "apply",
-      "Apply an effect: EFFECT (number, script id or name), up to five parameters 0..100 "
-      "(missing ones take the defaults), then the input files");
+      "Apply an effect: EFFECT (number, script id or name, or none), up to five parameters 0..100 "
+      "(missing ones take the defaults), then the input files; optionally a texture and a frame after it");
   cmd->add_option("words", opts->words, "EFFECT [P1 .. P5] INPUT...")->required();
   cmd->add_option("-o,--out", opts->out, "output file (one input); the extension picks the format");
   cmd->add_option("--out-dir", opts->outDir, "output folder; each output is named name_LQ.ext");
+  cmd->add_option("--texture", opts->texture,
+                  "texture overlay after the effect: a built-in texture (Canvas, Paper, Impasto, watercolor, "
+                  "cardboard, fabric) or an image file");
+  cmd->add_option("--texture-strength", opts->textureStrength, "texture strength 0..100 (default 50)");
+  cmd->add_option("--texture-scale", opts->textureScale, "texture scale (default 1)");
+  cmd->add_option("--frame", opts->frame,
+                  "picture frame after the texture: a built-in frame 1..7 or an image file with a "
+                  "transparent window");
+  cmd->add_option("--frame-margin", opts->frameMargin, "margin between picture and frame in pixels (default 20)");
+  cmd->add_option("--frame-color", opts->frameColor, "margin colour #AARRGGBB (default #FFFFFFFF)");
   cmd->callback([opts, &status] { status = RunApply(*opts); });
 }
 
