@@ -2,6 +2,8 @@
 
 namespace lq::photolab {
 
+std::atomic<bool> g_avx2Disabled{false};
+
 Image EmbeddedPicture(const std::string& name) {
   EffectDriver* d = DriverIfAny();
   if (d && d->BuiltinImage) return d->BuiltinImage(name);

@@ -3,6 +3,7 @@
 // with progress and cancellation.
 #pragma once
 
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -41,11 +42,13 @@ inline int RoundD(double v) {
 #pragma GCC diagnostic ignored "-Wpsabi"
 #define LQ_ALWAYS_INLINE __attribute__((always_inline)) inline
 #define LQ_ALWAYS_INLINE_LAMBDA __attribute__((always_inline))
+// Tests turn the AVX2 kernels off to check the baseline ones on any machine.
+extern std::atomic<bool> g_avx2Disabled;
 #if defined(__x86_64__) || defined(__i386__)
 #define LQ_TARGET_AVX2 __attribute__((target("avx2")))
 inline bool HasAvx2() {
   static const bool has = __builtin_cpu_supports("avx2");
-  return has;
+  return has && !g_avx2Disabled.load(std::memory_order_relaxed);
 }
 #else
 #define LQ_TARGET_AVX2

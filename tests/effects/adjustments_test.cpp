@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "effects/photolab/photolab.h"
+#include "effects/photolab/photolab_common.h"
 #include "tests/support/harness.h"
 
 using namespace lq;
@@ -16,6 +17,15 @@ class AdjustmentsTest : public ::testing::Test {
 constexpr int kAdjustments = 401;
 
 TAlphaColor Grey(int v) { return MakeColor(255, uint32_t(v), uint32_t(v), uint32_t(v)); }
+
+// Runs f with the AVX2 kernels switched off (the SSE2 baseline every x86-64 has).
+template <typename F>
+auto Baseline(F f) {
+  photolab::g_avx2Disabled = true;
+  auto r = f();
+  photolab::g_avx2Disabled = false;
+  return r;
+}
 
 // 64 x 8: grey 100 on the left half, grey 200 on the right (luminance = grey).
 Image Step() {
@@ -183,4 +193,13 @@ TEST_F(AdjustmentsTest, CancelAfterFirstProgressEndsTheRun) {
   EXPECT_TRUE(r.sawProgress);
   EXPECT_EQ(r.outcome, EffectHost::Outcome::Aborted);
   EXPECT_LT(r.msFromCancelToEnd, 2000);
+}
+
+TEST_F(AdjustmentsTest, BaselineAndWideKernelsGiveTheSameBytes) {
+  Image src = TranslucentPhoto();
+  for (auto p : {std::array<int, 5>{52, 52, 55, 15, 52}, std::array<int, 5>{80, 20, 100, 0, 100}}) {
+    Image wide = RunRoutine(kAdjustments, src, p, false);
+    Image narrow = Baseline([&] { return RunRoutine(kAdjustments, src, p, false); });
+    EXPECT_EQ(MaxChannelDiff(wide, narrow), 0) << p[0];
+  }
 }

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "effects/photolab/photolab.h"
+#include "effects/photolab/photolab_common.h"
 #include "tests/support/harness.h"
 
 using namespace lq;
@@ -18,6 +19,15 @@ class VintageSepiaTest : public ::testing::Test {
 constexpr int kSepia = 402;
 
 TAlphaColor Rgb(int r, int g, int b) { return MakeColor(255, uint32_t(r), uint32_t(g), uint32_t(b)); }
+
+// Runs f with the AVX2 kernels switched off (the SSE2 baseline every x86-64 has).
+template <typename F>
+auto Baseline(F f) {
+  photolab::g_avx2Disabled = true;
+  auto r = f();
+  photolab::g_avx2Disabled = false;
+  return r;
+}
 
 Image WithTexture(const Image& src, std::array<int, 5> p, const Image& texture, bool preview = false) {
   auto dest = Surface::MakeRaster(src.width(), src.height());
@@ -175,4 +185,21 @@ TEST_F(VintageSepiaTest, CancelAfterFirstProgressEndsTheRun) {
   EXPECT_TRUE(r.sawProgress);
   EXPECT_EQ(r.outcome, EffectHost::Outcome::Aborted);
   EXPECT_LT(r.msFromCancelToEnd, 2000);
+}
+
+TEST_F(VintageSepiaTest, BaselineAndWideKernelsGiveTheSameBytes) {
+  Image photo = LoadPhoto("astronaut");
+  ConstPixelView v = photo.PeekPixels();
+  std::vector<uint32_t> px;
+  for (int y = 0; y < v.height; ++y)
+    for (int x = 0; x < v.width - 5; ++x)
+      px.push_back((x * 13 + y * 7) % 89 == 0 ? Premultiply((v.at(x, y) & 0xFFFFFF) | 0x60000000u) : v.at(x, y));
+  Image src = Image::MakeFromPixels(v.width - 5, v.height, std::move(px));
+  Image tex = TestPattern(37, 23);
+  for (auto p : {std::array<int, 5>{0, 70, 50, 50, 0}, std::array<int, 5>{100, 100, 100, 100, 0},
+                 std::array<int, 5>{40, 30, 0, 10, 25}}) {
+    Image wide = WithTexture(src, p, tex);
+    Image narrow = Baseline([&] { return WithTexture(src, p, tex); });
+    EXPECT_EQ(MaxChannelDiff(wide, narrow), 0) << p[0];
+  }
 }
