@@ -138,7 +138,8 @@ TEST_F(AdjustmentsTest, TranslucentPixelsStayValidAndKeepTheirColour) {
   // The structure step scales the colour, not the premultiplied bytes: a
   // translucent step behaves like the opaque one.
   std::vector<uint32_t> px(64 * 8);
-  ConstPixelView s = Step().PeekPixels();
+  Image step = Step();
+  ConstPixelView s = step.PeekPixels();
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 64; ++x) px[size_t(y) * 64 + x] = Premultiply((s.at(x, y) & 0xFFFFFF) | 0x80000000u);
   Image half = RunRoutine(kAdjustments, Image::MakeFromPixels(64, 8, std::move(px)), {50, 50, 50, 100, 50}, false);
