@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include "effects/photolab/photolab_common.h"
+#include "resources/repository.h"
 
 namespace lq {
 
@@ -17,10 +18,12 @@ Image FromList(const std::vector<std::string>& names, const std::string& list, c
   return {};
 }
 
+// The names the program carries a picture for (read from the picture
+// headers, nothing is decoded).
 std::vector<std::string> Present(const std::vector<std::string>& names, const std::string& list) {
   std::vector<std::string> out;
   for (const std::string& n : names)
-    if (photolab::EmbeddedPicture(list + "/" + n)) out.push_back(n);
+    if (Repository().PictureSize(list + "/" + n).first > 0) out.push_back(n);
   return out;
 }
 

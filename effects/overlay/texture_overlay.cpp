@@ -5,6 +5,7 @@
 #include <cmath>
 #include <mutex>
 
+#include "effects/overlay/builtin_pictures.h"
 #include "effects/photolab/photolab_common.h"
 #include "engine/driver.h"
 #include "engine/parallel.h"
@@ -224,8 +225,14 @@ Image ApplyCustomTexture(const Image& img, const Image& texture, int strength, f
 
 namespace {
 
-// Every driver applies this overlay when the host's texture switch is on.
-void SetUpTextureStep(EffectDriver& driver) { driver.TextureStep = ApplyCustomTexture; }
+// Every driver applies this overlay when the host's texture switch is on,
+// starting with the second built-in texture ("Paper") when there are two or
+// more; with fewer the overlay waits until a texture is chosen.
+void SetUpTextureStep(EffectDriver& driver) {
+  driver.TextureStep = ApplyCustomTexture;
+  std::vector<std::string> names = BuiltinTextureNames();
+  if (names.size() > 1 && driver.BuiltinImage) driver.StoredTextureBitmap = driver.BuiltinImage("TextureList/" + names[1]);
+}
 [[maybe_unused]] const bool kTextureStepRegistered = (RegisterDriverSetup(&SetUpTextureStep), true);
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "effects/overlay/builtin_pictures.h"
 #include "effects/overlay/frame.h"
 #include "tests/support/harness.h"
 
@@ -139,4 +140,24 @@ TEST_F(FrameTest, MissingPictureOrFrameChangesNothing) {
   EXPECT_FALSE(ComputeFrameLayout(400, 300, Image(), 20).valid);
   // A margin too large for any picture is refused, not wrapped around.
   EXPECT_FALSE(ComputeFrameLayout(400, 300, BorderFrame(), 2000000000).valid);
+}
+
+TEST_F(FrameTest, BuiltinFramesHaveAWindowAtTheirCentre) {
+  const std::pair<int, int> sizes[] = {{2225, 2196}, {2244, 2424}, {1122, 1212}, {816, 1456},
+                                       {2260, 3000}, {1100, 1100}, {2024, 2416}};
+  ASSERT_EQ(BuiltinFrameNames().size(), 7u);
+  Image pic = Picture();
+  for (int k = 0; k < 7; ++k) {
+    Image frame = BuiltinFrame(std::to_string(k + 1));
+    ASSERT_TRUE(frame) << k + 1;
+    EXPECT_EQ(frame.width(), sizes[k].first) << k + 1;
+    EXPECT_EQ(frame.height(), sizes[k].second) << k + 1;
+    TFrameLayout l = ComputeFrameLayout(pic.width(), pic.height(), frame, 20);
+    ASSERT_TRUE(l.valid) << k + 1;
+    EXPECT_GT(l.BorderL, 0) << k + 1;
+    EXPECT_GT(l.BorderT, 0) << k + 1;
+    // The picture shows through the window at its place.
+    Image out = ComposeFrame(pic, frame, l, kMargin);
+    EXPECT_EQ(out.PeekPixels().at(l.BorderL + 20 + 200, l.BorderT + 20 + 150), pic.PeekPixels().at(200, 150)) << k + 1;
+  }
 }

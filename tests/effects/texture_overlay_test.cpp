@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
+#include "effects/overlay/builtin_pictures.h"
 #include "effects/overlay/texture_overlay.h"
 #include "engine/random.h"
 #include "effects/photolab/photolab_common.h"
@@ -157,6 +159,28 @@ TEST_F(TextureOverlayTest, LargeTextureMeanDoesNotOverflow) {
   TextureGreyMap map = BuildTextureGreyMap(Solid(3000, 3000, Grey(255)));
   EXPECT_EQ(map.mean, 255);
   EXPECT_EQ(BuildTextureGreyMap(Image()).mean, 128);
+}
+
+TEST_F(TextureOverlayTest, BuiltinTexturesAndTheStoredChoiceAtStart) {
+  const std::vector<std::string> names = {"Canvas", "Paper", "Impasto", "watercolor", "cardboard", "fabric"};
+  ASSERT_EQ(BuiltinTextureNames(), names);
+  for (const std::string& n : names) {
+    Image t = BuiltinTexture(n);
+    EXPECT_EQ(t.width(), 1024) << n;
+    EXPECT_EQ(t.height(), 1024) << n;
+    // Each one has a grain to give: not uniform.
+    TextureGreyMap m = BuildTextureGreyMap(t);
+    int lo = 255, hi = 0;
+    for (uint8_t g : m.grey) lo = std::min(lo, int(g)), hi = std::max(hi, int(g));
+    EXPECT_GT(hi - lo, 20) << n;
+  }
+  EXPECT_EQ(BuiltinTexture("PAPER"), BuiltinTexture("Paper"));
+  EXPECT_FALSE(BuiltinTexture("Marble"));
+  // The overlay starts with the second built-in texture, at 50 % and scale 1.
+  EXPECT_EQ(host.driver().StoredTextureBitmap, BuiltinTexture("Paper"));
+  EXPECT_EQ(host.driver().StoredTextureStrength, 50.0f);
+  EXPECT_EQ(host.driver().StoredTextureScale, 1.0f);
+  ASSERT_TRUE(host.driver().TextureStep);
 }
 
 TEST_F(TextureOverlayTest, DriverAppliesTheStoredTextureWhenTheSwitchIsOn) {

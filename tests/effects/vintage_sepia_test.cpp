@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "effects/photolab/photolab.h"
+#include "resources/repository.h"
 #include "effects/photolab/photolab_common.h"
 #include "tests/support/harness.h"
 
@@ -112,6 +113,16 @@ TEST_F(VintageSepiaTest, WithoutAFilmTextureTheGrainIsTheHashAlone) {
   Image textured = RunRoutine(kSepia, src, {0, 70, 50, 50, 25}, false);
   EXPECT_EQ(MaxChannelDiff(textured, WithTexture(src, {0, 70, 50, 50, 25}, tex)), 0);
   EXPECT_GT(MaxChannelDiff(textured, routine), 0);
+}
+
+TEST_F(VintageSepiaTest, TheProgramsFilmTextureIsUsed) {
+  Image film = Repository().Picture("OldFilmTexture");
+  ASSERT_EQ(film.width(), 2904);
+  ASSERT_EQ(film.height(), 2064);
+  Image src = LoadPhoto("chelsea");
+  Image out = RunRoutine(kSepia, src, {0, 70, 50, 50, 25}, false);
+  EXPECT_EQ(MaxChannelDiff(out, WithTexture(src, {0, 70, 50, 50, 25}, film)), 0);
+  EXPECT_GT(MaxChannelDiff(out, WithTexture(src, {0, 70, 50, 50, 25}, Image())), 0);
 }
 
 TEST_F(VintageSepiaTest, LargeTextureMeanDoesNotOverflow) {
