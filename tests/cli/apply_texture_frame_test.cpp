@@ -114,3 +114,13 @@ TEST_F(ApplyTextureFrame, FrameWithoutAWindowLeavesThePictureUnframed) {
   EXPECT_NE(err.find("no transparent window"), std::string::npos);
   EXPECT_EQ(test::MaxChannelDiff(Load("out.png"), Load("in.png")), 0);
 }
+
+TEST_F(ApplyTextureFrame, BuiltinTextureAndFrameByName) {
+  // Frame "6" is 1100 x 1100 with a window from 120 to 980 on both axes.
+  ASSERT_EQ(Run({"apply", "none", Path("in.png"), "--texture", "paper", "--frame", "6", "-o", Path("named.png")}), 0);
+  Image out = Load("named.png");
+  ASSERT_TRUE(out);
+  EXPECT_EQ(out.width(), 400 + 2 * 20 + 2 * 120);
+  EXPECT_EQ(out.height(), 300 + 2 * 20 + 2 * 120);
+  EXPECT_GT(test::MaxChannelDiff(out.MakeSubset(IRect::MakeXYWH(140, 140, 400, 300)), Load("in.png")), 0);
+}
