@@ -2,6 +2,7 @@
 // streaming read-modify-write pass over the same buffer on every core. The
 // effects themselves at default parameters are also in Effect/40x.
 #include <benchmark/benchmark.h>
+#include <tbb/task_arena.h>
 
 #include <array>
 
@@ -12,8 +13,6 @@
 #include "engine/catalogue.h"
 #include "engine/headless_host.h"
 #include "engine/parallel.h"
-
-#include <tbb/task_arena.h>
 
 using namespace lq;
 
@@ -69,11 +68,17 @@ BENCHMARK_CAPTURE(RunPhotolab, Adjustments12MP, 401)->Unit(benchmark::kMilliseco
 BENCHMARK_CAPTURE(RunPhotolab, VintageSepia12MP, 402)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1);
 // The per-pixel work alone, without the blurs.
 BENCHMARK_CAPTURE(RunPhotolab, OrtonFilterNoBlur12MP, 400, {0, 25, 50, 50, 40})
-    ->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(0.5);
 BENCHMARK_CAPTURE(RunPhotolab, AdjustmentsNoBlur12MP, 401, {52, 52, 55, 15, 50})
-    ->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(0.5);
 BENCHMARK_CAPTURE(RunPhotolab, VintageSepiaNoBlur12MP, 402, {0, 70, 50, 50, 0})
-    ->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(0.5);
 BENCHMARK_CAPTURE(RunPhotolab, RetroFilm12MP, 403)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
 
 // The same on one core: the per-pixel cost without scheduling or a busy
@@ -87,13 +92,19 @@ void BM_Floor_Photolab12MP_OneCore(benchmark::State& state) {
   one.execute([&] { BM_Floor_Photolab12MP(state); });
 }
 BENCHMARK(BM_Floor_Photolab12MP_OneCore)->Unit(benchmark::kMillisecond)->MinTime(0.5);
+BENCHMARK_CAPTURE(RunPhotolabOneCore, OrtonFilter12MP, 400)->Unit(benchmark::kMillisecond)->MinTime(0.5);
+BENCHMARK_CAPTURE(RunPhotolabOneCore, Adjustments12MP, 401)->Unit(benchmark::kMillisecond)->MinTime(0.5);
+BENCHMARK_CAPTURE(RunPhotolabOneCore, VintageSepia12MP, 402)->Unit(benchmark::kMillisecond)->MinTime(0.5);
 BENCHMARK_CAPTURE(RunPhotolabOneCore, RetroFilm12MP, 403)->Unit(benchmark::kMillisecond)->MinTime(0.5);
 BENCHMARK_CAPTURE(RunPhotolabOneCore, OrtonFilterNoBlur12MP, 400, {0, 25, 50, 50, 40})
-    ->Unit(benchmark::kMillisecond)->MinTime(0.5);
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(0.5);
 BENCHMARK_CAPTURE(RunPhotolabOneCore, AdjustmentsNoBlur12MP, 401, {52, 52, 55, 15, 50})
-    ->Unit(benchmark::kMillisecond)->MinTime(0.5);
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(0.5);
 BENCHMARK_CAPTURE(RunPhotolabOneCore, VintageSepiaNoBlur12MP, 402, {0, 70, 50, 50, 0})
-    ->Unit(benchmark::kMillisecond)->MinTime(0.5);
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(0.5);
 
 // Vintage sepia with a film texture of the embedded one's size.
 void BM_VintageSepiaTextured12MP(benchmark::State& state) {

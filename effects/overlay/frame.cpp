@@ -76,8 +76,8 @@ Image ComposeFrame(const Image& picture, const Image& frame, const TFrameLayout&
 
 Image ApplyImageFrame(const Image& picture, const Image& FrameBitmap, int MarginSize, TAlphaColor MarginColor) {
   if (!picture || !FrameBitmap) return picture;
-  return ComposeFrame(picture, FrameBitmap, ComputeFrameLayout(picture.width(), picture.height(), FrameBitmap, MarginSize),
-                      MarginColor);
+  return ComposeFrame(picture, FrameBitmap,
+                      ComputeFrameLayout(picture.width(), picture.height(), FrameBitmap, MarginSize), MarginColor);
 }
 
 }  // namespace lq

@@ -25,9 +25,9 @@ struct TFrameLayout {
   // False when the frame has no window at its centre (or the framed picture
   // would be too large): composing then leaves the picture as it is.
   bool valid = false;
-  int W = 0, H = 0;    // picture size the layout was made for
+  int W = 0, H = 0;  // picture size the layout was made for
   int Margin = 0;
-  IRect HoleRect;      // the window, in frame pixels
+  IRect HoleRect;  // the window, in frame pixels
   int BorderL = 0, BorderT = 0, BorderR = 0, BorderB = 0;
   int FinalW = 0, FinalH = 0;
   RectF WhiteBorderRect;  // margin area, one pixel under the frame's inner edge

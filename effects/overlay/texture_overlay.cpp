@@ -64,8 +64,8 @@ struct TextureShift {
 // N pixels at a time when all of them are opaque; the same single-precision
 // operations as Pixel, so both give identical bytes.
 template <int N>
-LQ_ALWAYS_INLINE int TextureRow(const TextureShift& ts, const uint32_t* in, uint32_t* out, int w,
-                                const uint8_t* trow, int tw) {
+LQ_ALWAYS_INLINE int TextureRow(const TextureShift& ts, const uint32_t* in, uint32_t* out, int w, const uint8_t* trow,
+                                int tw) {
   using V = photolab::Lanes<N>;
   using F = typename V::F;
   using I = typename V::I;
@@ -100,8 +100,7 @@ LQ_ALWAYS_INLINE int TextureRow(const TextureShift& ts, const uint32_t* in, uint
   return x;
 }
 
-LQ_TARGET_AVX2 int TextureShift::RowAvx2(const uint32_t* in, uint32_t* out, int w, const uint8_t* trow,
-                                         int tw) const {
+LQ_TARGET_AVX2 int TextureShift::RowAvx2(const uint32_t* in, uint32_t* out, int w, const uint8_t* trow, int tw) const {
   return TextureRow<8>(*this, in, out, w, trow, tw);
 }
 int TextureShift::RowVec4(const uint32_t* in, uint32_t* out, int w, const uint8_t* trow, int tw) const {
@@ -231,7 +230,8 @@ namespace {
 void SetUpTextureStep(EffectDriver& driver) {
   driver.TextureStep = ApplyCustomTexture;
   std::vector<std::string> names = BuiltinTextureNames();
-  if (names.size() > 1 && driver.BuiltinImage) driver.StoredTextureBitmap = driver.BuiltinImage("TextureList/" + names[1]);
+  if (names.size() > 1 && driver.BuiltinImage)
+    driver.StoredTextureBitmap = driver.BuiltinImage("TextureList/" + names[1]);
 }
 [[maybe_unused]] const bool kTextureStepRegistered = (RegisterDriverSetup(&SetUpTextureStep), true);
 

@@ -306,10 +306,12 @@ ColorMatrix AdjustmentsColorMatrix(int p1, int p2, int p3) {
     for (int i = 0; i < 3; ++i) m[size_t(i) * 5 + 4] += beta;
   if (std::fabs(sigma - 1) > 0.001f) {
     const float is = 1 - sigma;
+    // clang-format off
     const ColorMatrix s = {0.213f * is + sigma, 0.715f * is,         0.072f * is,         0, 0,
                            0.213f * is,         0.715f * is + sigma, 0.072f * is,         0, 0,
                            0.213f * is,         0.715f * is,         0.072f * is + sigma, 0, 0,
                            0,                   0,                   0,                   1, 0};
+    // clang-format on
     // s * m as 5 x 5 affine matrices: m first, then s.
     ColorMatrix r{};
     for (int i = 0; i < 4; ++i)

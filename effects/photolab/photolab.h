@@ -17,7 +17,7 @@ ColorMatrix AdjustmentsColorMatrix(int P1, int P2, int P3);
 
 // Vintage sepia with an explicit film texture (empty: grain from the hash
 // alone). The registered routine passes the embedded "OldFilmTexture".
-void VintageSepiaWithTexture(const Image& Source, Surface& Dest, int P1, int P2, int P3, int P4, int P5,
-                             bool Preview, const Image& FilmTexture);
+void VintageSepiaWithTexture(const Image& Source, Surface& Dest, int P1, int P2, int P3, int P4, int P5, bool Preview,
+                             const Image& FilmTexture);
 
 }  // namespace lq

@@ -107,9 +107,7 @@ struct Lanes {
   }
   // Nearest integer, halves to even, for |v| < 2^22: adding 1.5 x 2^23
   // leaves no fraction bits, so the addition itself rounds like RoundF.
-  LQ_ALWAYS_INLINE static I RoundSmall(F v) {
-    return __builtin_convertvector((v + 12582912.0f) - 12582912.0f, I);
-  }
+  LQ_ALWAYS_INLINE static I RoundSmall(F v) { return __builtin_convertvector((v + 12582912.0f) - 12582912.0f, I); }
   LQ_ALWAYS_INLINE static I Clamp255(I v) {
     v = v < 0 ? 0 : v;
     return v > 255 ? 255 : v;

@@ -76,7 +76,6 @@ struct RetroFilmState {
     }
   }
 
-
   int RowAvx2(const uint32_t* src, uint32_t* dst, int w, int y, float dy2) const;
   int RowVec4(const uint32_t* src, uint32_t* dst, int w, int y, float dy2) const;
 };
@@ -85,8 +84,7 @@ struct RetroFilmState {
 // order as Pixel, so both give identical bytes. Groups with a pixel that is
 // not opaque go through Pixel. Returns the first column left over.
 template <int N>
-LQ_ALWAYS_INLINE int RetroRow(const RetroFilmState& st, const uint32_t* src, uint32_t* dst, int w, int y,
-                              float dy2) {
+LQ_ALWAYS_INLINE int RetroRow(const RetroFilmState& st, const uint32_t* src, uint32_t* dst, int w, int y, float dy2) {
   using V = photolab::Lanes<N>;
   using F = typename V::F;
   using I = typename V::I;

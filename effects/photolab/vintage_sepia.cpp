@@ -212,8 +212,8 @@ int SepiaState::RowVec4(const uint32_t* src, uint32_t* dst, int w, int y, float 
 
 }  // namespace
 
-void VintageSepiaWithTexture(const Image& Source, Surface& Dest, int P1, int P2, int P3, int P4, int P5,
-                             bool Preview, const Image& FilmTexture) {
+void VintageSepiaWithTexture(const Image& Source, Surface& Dest, int P1, int P2, int P3, int P4, int P5, bool Preview,
+                             const Image& FilmTexture) {
   P1 = ClampParam(P1);
   P2 = ClampParam(P2);
   P3 = ClampParam(P3);

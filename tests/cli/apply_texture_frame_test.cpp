@@ -55,8 +55,8 @@ class ApplyTextureFrame : public ::testing::Test {
 }  // namespace
 
 TEST_F(ApplyTextureFrame, NoneAppliesOnlyTheFrame) {
-  ASSERT_EQ(Run({"apply", "none", Path("in.png"), "--frame", Path("frame.png"), "--frame-margin", "20",
-                 "--frame-color", "#FF102030", "-o", Path("framed.png")}),
+  ASSERT_EQ(Run({"apply", "none", Path("in.png"), "--frame", Path("frame.png"), "--frame-margin", "20", "--frame-color",
+                 "#FF102030", "-o", Path("framed.png")}),
             0);
   Image out = Load("framed.png");
   ASSERT_TRUE(out);

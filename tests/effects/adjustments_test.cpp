@@ -155,7 +155,8 @@ TEST_F(AdjustmentsTest, ColourAndSharpnessMatchTheRasterBackEndsFilters) {
   // matrix convolution (and its decal blur), translucent pixels included.
   Image src = TranslucentPhoto();
   auto viaFilters = [&](const Image& img, std::array<int, 5> p) {
-    ImageFilter::Ptr f = ImageFilter::MakeColorFilter(ColorFilter::MakeMatrix(AdjustmentsColorMatrix(p[0], p[1], p[2])));
+    ImageFilter::Ptr f =
+        ImageFilter::MakeColorFilter(ColorFilter::MakeMatrix(AdjustmentsColorMatrix(p[0], p[1], p[2])));
     if (p[4] < 50) {
       float s = float(50 - p[4]) / 5.0f;
       f = ImageFilter::MakeBlur(s, s, TileMode::Decal, f);

@@ -45,7 +45,7 @@ TEST_F(FrameTest, LayoutOfAFiftyPixelBorderAroundA400x300Picture) {
     RectF white;
   } cases[] = {
       {20, 540, 440, {49, 49, 491, 391}},
-      {0, 500, 400, {49, 49, 451, 351}},  // still one pixel under the frame's inner edge
+      {0, 500, 400, {49, 49, 451, 351}},   // still one pixel under the frame's inner edge
       {-7, 500, 400, {49, 49, 451, 351}},  // a negative margin counts as none
   };
   for (const Case& c : cases) {

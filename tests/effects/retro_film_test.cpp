@@ -78,7 +78,7 @@ TEST_F(RetroFilmTest, VignetteKeepsTheCentreAndDarkensTheCorners) {
   ConstPixelView v = out.PeekPixels();
   EXPECT_EQ(v.at(100, 50), Rgb(228, 228, 217));
   EXPECT_EQ(v.at(144, 50), Rgb(228, 228, 217));
-  EXPECT_EQ(v.at(0, 0), Rgb(34, 34, 33));    // Round(228 x 0.15), Round(217 x 0.15)
+  EXPECT_EQ(v.at(0, 0), Rgb(34, 34, 33));       // Round(228 x 0.15), Round(217 x 0.15)
   EXPECT_EQ(v.at(10, 50), Rgb(140, 140, 133));  // factor 0.6127485
   EXPECT_EQ(v.at(199, 99), Rgb(42, 42, 40));    // factor 0.1836377
   // Odd width: the last column is done on its own (centre 100.5, factor 0.1724263).

@@ -6,8 +6,8 @@
 
 #include "effects/overlay/builtin_pictures.h"
 #include "effects/overlay/texture_overlay.h"
-#include "engine/random.h"
 #include "effects/photolab/photolab_common.h"
+#include "engine/random.h"
 #include "tests/support/harness.h"
 
 using namespace lq;
@@ -75,19 +75,26 @@ TEST_F(TextureOverlayTest, ScaledTextureIsInterpolatedBilinearly) {
     const int tex[2][2] = {{100, 200}, {150, 150}};
     const int* r = tex[row];
     switch (step) {
-      case 0: return 2.0 * r[0];
-      case 1: return double(r[0] + r[1]);
-      case 2: return 2.0 * r[1];
-      default: return double(r[1] + r[0]);
+      case 0:
+        return 2.0 * r[0];
+      case 1:
+        return double(r[0] + r[1]);
+      case 2:
+        return 2.0 * r[1];
+      default:
+        return double(r[1] + r[0]);
     }
   };
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 12; ++x) {
       const int sx = (x + d) % 4, sy = (y + d) % 4;
       double t;
-      if (sy == 0) t = along(0, sx) / 2;
-      else if (sy == 2) t = along(1, sx) / 2;
-      else t = (along(0, sx) + along(1, sx)) / 4;  // rows 0 and 1 are neighbours both ways
+      if (sy == 0)
+        t = along(0, sx) / 2;
+      else if (sy == 2)
+        t = along(1, sx) / 2;
+      else
+        t = (along(0, sx) + along(1, sx)) / 4;  // rows 0 and 1 are neighbours both ways
       const int expect = 128 + (150 - int(std::lround(t)));
       EXPECT_EQ(GreyAt(out, x, y), expect) << x << "," << y << " d=" << d;
     }

@@ -3,8 +3,8 @@
 #include <thread>
 
 #include "effects/photolab/photolab.h"
-#include "resources/repository.h"
 #include "effects/photolab/photolab_common.h"
+#include "resources/repository.h"
 #include "tests/support/harness.h"
 
 using namespace lq;
@@ -85,13 +85,14 @@ TEST_F(VintageSepiaTest, GrainComesFromThePositionHash) {
 TEST_F(VintageSepiaTest, FilmTextureAddsItsDepartureFromTheMean) {
   // 2 x 2 texture of luminances 40, 80 / 120, 160: mean 100. With P4 = 50 the
   // texture adds (lum - 100) x 50 / 100 = -30, -10 / 10, 30, tiled per pixel.
-  Image tex = Image::MakeFromPixels(2, 2, {Rgb(40, 40, 40), Rgb(80, 80, 80), Rgb(120, 120, 120), Rgb(160, 160, 160)},
-                                    true);
+  Image tex =
+      Image::MakeFromPixels(2, 2, {Rgb(40, 40, 40), Rgb(80, 80, 80), Rgb(120, 120, 120), Rgb(160, 160, 160)}, true);
   Image src = Solid(21, 12, Rgb(128, 128, 128));
   Image out = WithTexture(src, {100, 0, 0, 50, 0}, tex);
   struct Case {
     int x, y, n;
-  } cases[] = {{0, 0, -15 - 30}, {1, 0, 12 - 10}, {0, 1, -5 + 10}, {5, 3, 12 + 30}, {17, 9, -8 + 30}, {20, 0, -10 - 30}};
+  } cases[] = {{0, 0, -15 - 30}, {1, 0, 12 - 10},  {0, 1, -5 + 10},
+               {5, 3, 12 + 30},  {17, 9, -8 + 30}, {20, 0, -10 - 30}};
   for (const Case& c : cases) {
     int v = 128 + c.n;
     EXPECT_EQ(out.PeekPixels().at(c.x, c.y), Rgb(v, v, v)) << c.x << "," << c.y;
@@ -130,8 +131,8 @@ TEST_F(VintageSepiaTest, LargeTextureMeanDoesNotOverflow) {
   // 255, so a white texture adds nothing to the hash grain.
   Image white = Solid(3000, 3000, Rgb(255, 255, 255));
   Image src = Solid(16, 16, Rgb(128, 128, 128));
-  EXPECT_EQ(MaxChannelDiff(WithTexture(src, {100, 0, 0, 100, 0}, white), WithTexture(src, {100, 0, 0, 100, 0}, Image())),
-            0);
+  EXPECT_EQ(
+      MaxChannelDiff(WithTexture(src, {100, 0, 0, 100, 0}, white), WithTexture(src, {100, 0, 0, 100, 0}, Image())), 0);
 }
 
 TEST_F(VintageSepiaTest, ConcurrentRunsShareTheTextureReadOnly) {
