@@ -27,7 +27,7 @@ test-tsan: deps
 	cmake -S . -B $(BUILD_TSAN) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLQ_SANITIZE=thread \
 	  -DLQ_BUILD_STUDIO=OFF -DLQ_BUILD_BENCH=OFF
 	cmake --build $(BUILD_TSAN)
-	cd $(BUILD_TSAN) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	cd $(BUILD_TSAN) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
 	  ctest --output-on-failure -j2 --timeout 1200 -L 'engine|effects'
 
 bench: deps
