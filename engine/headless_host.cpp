@@ -7,9 +7,13 @@ HeadlessHost::HeadlessHost() : driver_(std::make_unique<EffectDriver>(*this)) {
   SetDriver(driver_.get());
 }
 
-HeadlessHost::~HeadlessHost() {
+void HeadlessHost::ShutdownDriver() {
   driver_->Shutdown(10000);
   loop_.Shutdown();
+}
+
+HeadlessHost::~HeadlessHost() {
+  ShutdownDriver();
   if (DriverIfAny() == driver_.get()) SetDriver(nullptr);
   driver_.reset();
 }

@@ -19,6 +19,10 @@ class HeadlessHost : public EffectHost {
   // Creates the driver and installs it as the process's driver.
   HeadlessHost();
   ~HeadlessHost() override;
+  // Cancels every run and waits for the workers. A class that overrides the
+  // host's virtual functions calls this in its own destructor, so no worker
+  // calls into it while it is being destroyed. Idempotent.
+  void ShutdownDriver();
 
   EventLoopDispatcher& loop() { return loop_; }
   EffectDriver& driver() { return *driver_; }

@@ -20,6 +20,7 @@ constexpr int kPencil2 = 101;
 // private copy of its pixels taken at that moment.
 class RecordingHost : public HeadlessHost {
  public:
+  ~RecordingHost() override { ShutdownDriver(); }
   void RepaintWorkspace() override {
     HeadlessHost::RepaintWorkspace();
     Image img = driver().VIrImage;
