@@ -1,0 +1,42 @@
+#include "ui/main/save_dialog.h"
+
+#include <QDir>
+#include <QFile>
+
+#include "document/imagefile.h"
+#include "ui/main/ui_text.h"
+
+namespace lq::studio {
+
+QStringList QtFilters(const char* filter) {
+  QStringList parts = QString(filter).split('|');
+  QStringList out;
+  for (int i = 0; i + 1 < parts.size(); i += 2) {
+    QStringList pats = parts[i + 1].split(';');
+    for (QString& p : pats)
+      if (p == "*.*") p = "*";
+    out << parts[i] + " (" + pats.join(' ') + ")";
+  }
+  return out;
+}
+
+QFileDialog* MakeSaveDialog(QWidget* parent, const QString& sourceFileName) {
+  SaveSuggestion s = SuggestSaveName(QFile::encodeName(sourceFileName).toStdString());
+  auto* dlg = new QFileDialog(parent, Tr("Save image file"));
+  dlg->setObjectName("saveDialog");
+  dlg->setAttribute(Qt::WA_DeleteOnClose);
+  dlg->setAcceptMode(QFileDialog::AcceptSave);
+  dlg->setFileMode(QFileDialog::AnyFile);
+  QStringList filters = QtFilters(kSaveFilter);
+  dlg->setNameFilters(filters);
+  dlg->setDefaultSuffix("jpg");
+  QString folder = QFile::decodeName(s.folder.c_str());
+  if (folder.isEmpty()) folder = QDir::homePath();
+  dlg->setDirectory(folder);
+  dlg->selectFile(QFile::decodeName(s.fileName.c_str()));
+  int index = std::clamp(s.filterIndex, 1, int(filters.size()));
+  dlg->selectNameFilter(filters[index - 1]);
+  return dlg;
+}
+
+}  // namespace lq::studio
