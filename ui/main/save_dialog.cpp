@@ -33,9 +33,10 @@ QFileDialog* MakeSaveDialog(QWidget* parent, const QString& sourceFileName) {
   QString folder = QFile::decodeName(s.folder.c_str());
   if (folder.isEmpty()) folder = QDir::homePath();
   dlg->setDirectory(folder);
-  dlg->selectFile(QFile::decodeName(s.fileName.c_str()));
+  // The filter first: choosing one rewrites the extension of the name shown.
   int index = std::clamp(s.filterIndex, 1, int(filters.size()));
   dlg->selectNameFilter(filters[index - 1]);
+  dlg->selectFile(QFile::decodeName(s.fileName.c_str()));
   return dlg;
 }
 
