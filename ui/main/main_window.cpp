@@ -196,7 +196,7 @@ void MainWindow::BuildUi() {
 
 void MainWindow::BuildMenu() {
   menu_ = new QMenu(this);
-  menu_->setStyleSheet(QString("QMenu { background: %1; border: 1px solid #374151; border-radius: 8px; padding: 6px;"
+  menu_->setStyleSheet(QString("QMenu { background: %1; border: 1px solid #374151; padding: 6px;"
                                " color: %2; font-size: 14px; }"
                                "QMenu::item { padding: 6px 28px 6px 14px; border-radius: 6px; }"
                                "QMenu::item:selected { background: %3; color: white; }"

@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QMenu>
 #include <QPixmap>
+#include <QScreen>
 #include <QTimer>
 
 #include <functional>
@@ -17,6 +19,7 @@
 #include "ui/main/theme.h"
 #include "ui/main/title_bar.h"
 #include "ui/main/tools_panel.h"
+#include "ui/main/workspace_view.h"
 
 namespace {
 
@@ -62,19 +65,20 @@ int main(int argc, char** argv) {
   Settle(400);
   bool ok = Shot(w, out, "01-empty.png");
 
-  int draws = w->effectPreviewDraws();
-  if (!w->LoadLargeImageFromTImage()) {
-    std::fprintf(stderr, "the built-in photograph could not be loaded\n");
-    delete w;
-    return 1;
-  }
   // The preview shows the effect chosen at start-up when its routine exists.
   int effect = lq::FindEffectProc(w->selectedEffect()) ? w->selectedEffect() : 100;
   if (effect != w->selectedEffect()) {
     w->toolsPanel()->ExpandOnly(effect / 100);
     w->SelectEffect(effect);
   }
-  // grab() paints at once: the preview panel still shows the raw region.
+  int draws = w->effectPreviewDraws();
+  if (!w->LoadLargeImageFromTImage()) {
+    std::fprintf(stderr, "the built-in photograph could not be loaded\n");
+    delete w;
+    return 1;
+  }
+  // Well before the preview timer's first beat: the panel shows the raw region.
+  Settle(100);
   ok &= Shot(w, out, "02-photograph.png");
 
   if (!WaitFor([&] { return w->effectPreviewDraws() > draws && w->driver().ActiveWorkers() == 0; }, 60000))
@@ -100,6 +104,22 @@ int main(int argc, char** argv) {
   w->ToggleSplitView();
   Settle(300);
   ok &= Shot(w, out, "06-split-view.png");
+  w->ToggleSplitView();
+
+  w->StartCrop();
+  Settle(200);
+  ok &= Shot(w, out, "07-crop.png");
+  w->workspace()->CancelCrop();
+
+  // The menu is a window of its own: take the whole screen.
+  w->ShowMainMenu();
+  Settle(300);
+  QString menuPath = out.filePath("08-menu.png");
+  bool menuOk = w->screen()->grabWindow(0).save(menuPath, "PNG");
+  std::printf("%s %s\n", menuOk ? "wrote" : "FAILED", qPrintable(menuPath));
+  ok &= menuOk;
+  w->mainMenu()->hide();
+  Settle(100);
 
   w->close();
   delete w;
