@@ -46,7 +46,7 @@ std::unique_ptr<MainWindow> MakeWindow(MainWindow::Options options) {
   w->resize(1280, 860);
   w->show();
   // The start-up steps run 10 ms after the window shows.
-  QTest::qWait(60);
+  WaitUntil([&] { return w->initialized(); });
   return w;
 }
 

@@ -1,17 +1,38 @@
 // lumaquill: the desktop studio.
 #include <QApplication>
+#include <QLocale>
 #include <QMessageBox>
 
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 
+#include "diag/log.h"
+#include "i18n/translate.h"
 #include "ui/main/main_window.h"
 #include "ui/main/theme.h"
+
+namespace {
+
+// The interface language from the system locale ("fr_FR" -> "fr"); English
+// when the locale names none of the program's languages. Chosen before any
+// window exists, so every caption is built in it.
+void UseSystemLanguage() {
+  QString code = QLocale::system().name().left(2).toLower();
+  std::string found = "en";
+  for (const lq::LanguageInfo& l : lq::Languages())
+    if (code == QString(l.code)) found = l.code;
+  lq::Log(">>> SwitchLanguage(" + found + ") begin. Current=" + lq::GetCurrentLanguage());
+  lq::ApplyLanguage(found);
+  lq::Log("<<< SwitchLanguage done");
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Lumaquill");
+  UseSystemLanguage();
   lq::studio::theme::InstallUiFont(QApplication::applicationDirPath());
   lq::studio::theme::ApplyApplicationStyle();
 

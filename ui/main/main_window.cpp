@@ -16,12 +16,13 @@
 #include <QWindow>
 
 #include "engine/random.h"
+#include "resources/repository.h"
 #include "ui/main/effect_panel.h"
 #include "ui/main/marquee_label.h"
 #include "ui/main/preview_view.h"
 #include "ui/main/qt_dispatcher.h"
 #include "ui/main/studio_host.h"
-#include "ui/main/studio_log.h"
+#include "diag/log.h"
 #include "ui/main/theme.h"
 #include "ui/main/title_bar.h"
 #include "ui/main/toggle_switch.h"
@@ -31,6 +32,8 @@
 #include "ui/main/workspace_view.h"
 
 namespace lq::studio {
+
+using lq::Log;
 
 // --- EdgeStrip ---
 
@@ -298,6 +301,8 @@ void MainWindow::ConnectSignals() {
     effectPanel_->presetLoadIcon()->Reveal();
     effectPanel_->presetSaveIcon()->Reveal();
   });
+  connect(ep->presetLoadIcon(), &FadingIcon::clicked, this, &MainWindow::LoadParameterFile);
+  connect(ep->presetSaveIcon(), &FadingIcon::clicked, this, &MainWindow::SaveParameterFile);
   connect(ep->eraseSwitch(), &ToggleSwitch::toggled, this, [this](bool on) { driver_->FEraseBdChecked = on; });
   connect(ep->textureSwitch(), &ToggleSwitch::toggled, this, [this](bool) { StartUpdatePreviewTimer(); });
   connect(ep->loadBrushesButton(), &QAbstractButton::clicked, this, &MainWindow::LoadCustomBrushes);
@@ -341,6 +346,9 @@ void MainWindow::showEvent(QShowEvent* e) {
 
 void MainWindow::InitializationTick() {
   Log(">>> InitializationTimerTimer begin");
+  // The second built-in texture is the overlay's texture until one is chosen.
+  const auto& textures = Repository().TextureList();
+  if (textures.size() > 1) driver_->StoredTextureBitmap = textures[1].image;
   InitializeParameters(params_);
   SelectEffect(300);
   driver_->GlobalBrushCount = 40;
@@ -348,6 +356,7 @@ void MainWindow::InitializationTick() {
   SetupExpanderMarquee();
   if (options_.maximise && !customMaximized_) ToggleMaximised();
   toolsPanel_->ExpandOnly(3);
+  initialized_ = true;
   Log("<<< InitializationTimerTimer done");
 }
 
@@ -664,7 +673,12 @@ void MainWindow::Shutdown() {
   Log("  FormDestroy: AbortProcessing + Sleep");
   // Every run is cancelled and joined; the window keeps painting and its
   // queued blocks keep running while we wait.
-  shutdownClean_ = driver_->Shutdown(options_.shutdownTimeoutMs);
+  try {
+    shutdownClean_ = driver_->Shutdown(options_.shutdownTimeoutMs);
+  } catch (const std::exception& e) {
+    LogException("FormDestroy", e);
+    shutdownClean_ = false;
+  }
   dispatcher_->Shutdown();
   if (!shutdownClean_) Log("  FormDestroy: effects still running after the wait");
   Log("<<< FormDestroy done");

@@ -113,8 +113,13 @@ class MainWindow : public QWidget {
   void PreviewDragged(QPointF pos);
   void PreviewReleased();
   void PreviewWheel(int delta);
-  void LoadCustomBrushes();
+  void LoadCustomBrushes();                          // file dialog, then UseCustomBrushes
+  bool UseCustomBrushes(const QStringList& files);
   void ResetCustomBrushes();
+  void LoadParameterFile();                          // preset dialogs
+  void SaveParameterFile();
+  bool LoadParameters(const QString& fileName);
+  bool SaveParameters(const QString& fileName);
 
   // --- Frame ---
   void ToggleMaximised();
@@ -159,6 +164,8 @@ class MainWindow : public QWidget {
   // without running static destructors.
   bool shutdownClean() const { return shutdownClean_; }
   bool closing() const { return closing_; }
+  // The start-up steps that follow the first show have run.
+  bool initialized() const { return initialized_; }
 
  signals:
   void previewLaunched();
@@ -253,6 +260,7 @@ class MainWindow : public QWidget {
   QPointF moveGrab_;
   QColor bodyFill_;
   bool shown_ = false;
+  bool initialized_ = false;
   bool closing_ = false;
   bool shutdownClean_ = true;
 };

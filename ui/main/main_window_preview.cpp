@@ -1,12 +1,17 @@
 // The effect panel's behaviour: choosing an effect, the parameters, when a
 // preview is computed, panning and zooming the preview, applying the effect.
+#include <QFile>
+#include <QFileDialog>
 #include <QMessageBox>
 
+#include "document/presets.h"
 #include "engine/gfx/surface.h"
+#include "resources/brush_loader.h"
 #include "ui/main/effect_panel.h"
 #include "ui/main/image_qt.h"
 #include "ui/main/main_window.h"
 #include "ui/main/preview_view.h"
+#include "ui/main/save_dialog.h"
 #include "ui/main/tools_panel.h"
 #include "ui/main/ui_text.h"
 #include "ui/main/view_math.h"
@@ -144,7 +149,96 @@ void MainWindow::PreviewReleased() {
 }
 
 void MainWindow::LoadCustomBrushes() {
-  ShowMessage(Tr("Error loading custom brushes"));
+  auto* dlg = new QFileDialog(this, Tr("Select brush files"));
+  dlg->setObjectName("brushDialog");
+  dlg->setAttribute(Qt::WA_DeleteOnClose);
+  dlg->setFileMode(QFileDialog::ExistingFiles);
+  dlg->setNameFilters(QtFilters("PNG and ZIP Files|*.png;*.zip|PNG Images|*.png|ZIP Archives|*.zip|All Files|*.*"));
+  connect(dlg, &QFileDialog::filesSelected, this, [this](const QStringList& files) { UseCustomBrushes(files); });
+  dlg->open();
+}
+
+bool MainWindow::UseCustomBrushes(const QStringList& files) {
+  std::vector<std::string> names;
+  for (const QString& f : files) names.push_back(QFile::encodeName(f).toStdString());
+  BrushLoadResult r = LoadBrushesToRepository(names);
+  EffectDriver& d = *driver_;
+  if (r.count <= 0 || !r.atlas) {
+    // Nothing usable: the working atlas and the flags stay as they were.
+    ShowMessage(Tr(kBrushLoadError));
+    return false;
+  }
+  d.Brushes = r.atlas;
+  d.GlobalBrushCount = r.count;
+  switch (selectedEffect_) {
+    case 302:
+      d.CustomBrushesOn302 = true;
+      d.CustomBrushBitmap302 = r.atlas;
+      break;
+    case 303:
+      d.CustomBrushesOn303 = true;
+      d.CustomBrushBitmap303 = r.atlas;
+      break;
+    case 304:
+      d.CustomBrushesOn304 = true;
+      d.CustomBrushBitmap304 = r.atlas;
+      d.CustomBrushCount304 = r.count;
+      break;
+    default: break;
+  }
+  StartUpdatePreviewTimer();
+  return true;
+}
+
+void MainWindow::LoadParameterFile() {
+  effectPanel_->presetLoadIcon()->hide();
+  effectPanel_->presetSaveIcon()->hide();
+  auto* dlg = new QFileDialog(this, Tr("Load Parameters"));
+  dlg->setObjectName("loadParametersDialog");
+  dlg->setAttribute(Qt::WA_DeleteOnClose);
+  dlg->setFileMode(QFileDialog::ExistingFile);
+  dlg->setNameFilters(QtFilters(kPresetFilter));
+  dlg->setDefaultSuffix("lqk");
+  connect(dlg, &QFileDialog::fileSelected, this, [this](const QString& f) { LoadParameters(f); });
+  dlg->open();
+}
+
+void MainWindow::SaveParameterFile() {
+  effectPanel_->presetLoadIcon()->hide();
+  effectPanel_->presetSaveIcon()->hide();
+  auto* dlg = new QFileDialog(this, Tr("Save Parameters"));
+  dlg->setObjectName("saveParametersDialog");
+  dlg->setAttribute(Qt::WA_DeleteOnClose);
+  dlg->setAcceptMode(QFileDialog::AcceptSave);
+  dlg->setNameFilters(QtFilters(kPresetFilter));
+  dlg->setDefaultSuffix("lqk");
+  connect(dlg, &QFileDialog::fileSelected, this, [this](const QString& f) { SaveParameters(f); });
+  dlg->open();
+}
+
+bool MainWindow::LoadParameters(const QString& fileName) {
+  std::string error;
+  PresetLoad r = lq::LoadParameters(QFile::encodeName(fileName).toStdString(), params_, &error);
+  if (r == PresetLoad::Failed) {
+    ShowMessage(Tr("Error loading parameters: ") + QString::fromStdString(error));
+    return false;
+  }
+  if (r == PresetLoad::Missing) return false;
+  // The sliders follow the selected effect's values; its labels stay until
+  // an effect is picked again.
+  if (TParameters* p = ParamsFor(params_, selectedEffect_))
+    for (int i = 0; i < 5; ++i) effectPanel_->slider(i)->setValue(p->Value(i + 1));
+  return true;
+}
+
+bool MainWindow::SaveParameters(const QString& fileName) {
+  std::string error;
+  if (!lq::SaveParameters(QFile::encodeName(fileName).toStdString(), params_, &error)) {
+    ShowMessage(Tr("Error saving parameters: ") + QString::fromStdString(error));
+    return false;
+  }
+  ShowMessage(Tr("Parameters saved successfully!"));
+  return true;
 }
 
 void MainWindow::ResetCustomBrushes() {

@@ -15,7 +15,9 @@ QStringList QtFilters(const char* filter) {
     QStringList pats = parts[i + 1].split(';');
     for (QString& p : pats)
       if (p == "*.*") p = "*";
-    out << parts[i] + " (" + pats.join(' ') + ")";
+    // A name that already shows its patterns ("All Files (*.*)") keeps only its words.
+    QString name = parts[i].section('(', 0, 0).trimmed();
+    out << name + " (" + pats.join(' ') + ")";
   }
   return out;
 }

@@ -9,6 +9,7 @@ namespace lq::studio {
 
 inline constexpr const char* kOpenFilter = "Image Files|*.jpg;*.jpeg;*.png;*.bmp|All Files|*.*";
 inline constexpr const char* kSaveFilter = "JPEG Image|*.jpg;*.jpeg|PNG Image|*.png|WebP Image|*.webp|All Files|*.*";
+inline constexpr const char* kPresetFilter = "Lumaquill Parameters (*.lqk)|*.lqk|All Files (*.*)|*.*";
 
 // "Name|*.a;*.b|..." as Qt's name filters ("Name (*.a *.b)"); "*.*" matches
 // every file, with or without an extension.
