@@ -61,6 +61,14 @@ class TestStartup : public QObject {
     QVERIFY(w->workspace()->dropZone()->isVisible());
   }
 
+  void applyWithoutAPictureSaysSo() {
+    auto w = MakeWindow();
+    QTest::mouseClick(w->effectPanel()->applyButton(), Qt::LeftButton);
+    QCOMPARE(OpenMessages(w.get()), QStringList({"No image loaded"}));
+    QVERIFY(!w->driver().IsEffectRunning());
+    CloseMessages(w.get());
+  }
+
   void pickingAnEffectShowsItsParameters_data() {
     QTest::addColumn<int>("effect");
     QTest::addColumn<QStringList>("labels");

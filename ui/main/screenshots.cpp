@@ -62,7 +62,8 @@ int main(int argc, char** argv) {
   lq::studio::MainWindow::Options options;
   auto* w = new lq::studio::MainWindow(options);
   w->show();
-  Settle(400);
+  WaitFor([&] { return w->initialized(); }, 10000);
+  Settle(300);
   bool ok = Shot(w, out, "01-empty.png");
 
   // The preview shows the effect chosen at start-up when its routine exists.
