@@ -2,8 +2,6 @@
 // drop, the built-in photograph, save dialog, clipboard.
 #include <QApplication>
 #include <QClipboard>
-#include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -27,25 +25,8 @@ namespace {
 
 std::string LocalPath(const QString& fileName) { return QFile::encodeName(fileName).toStdString(); }
 
-// The photograph shown by "Default Image": the embedded one when the program
-// carries it, else the copy in the source tree beside the program.
-Image BuiltinPhoto(EffectDriver& d) {
-  if (d.BuiltinImage) {
-    if (Image img = d.BuiltinImage("DefaultImage")) return img;
-  }
-  QStringList candidates;
-  QDir dir(QCoreApplication::applicationDirPath());
-  for (int up = 0; up < 4; ++up) {
-    candidates << dir.filePath("resources/photos/coffee.png");
-    if (!dir.cdUp()) break;
-  }
-#ifdef LQ_SOURCE_DIR
-  candidates << QString(LQ_SOURCE_DIR) + "/resources/photos/coffee.png";
-#endif
-  for (const QString& c : candidates)
-    if (QFileInfo(c).isFile()) return ReadImageFile(LocalPath(c));
-  return {};
-}
+// The photograph the program carries ("Default Image").
+Image BuiltinPhoto(EffectDriver& d) { return d.BuiltinImage ? d.BuiltinImage("DefaultImage") : Image(); }
 
 }  // namespace
 
