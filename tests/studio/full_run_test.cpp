@@ -8,6 +8,7 @@
 #include "tests/studio/studio_test.h"
 #include "ui/main/effect_panel.h"
 #include "ui/main/title_bar.h"
+#include "ui/main/toggle_switch.h"
 #include "ui/main/view_math.h"
 #include "ui/main/workspace_view.h"
 
@@ -36,6 +37,9 @@ class TestFullRun : public QObject {
   }
 
   void showsThePillAndEndsWithAHistoryEntry() {
+    // Without the texture overlay the result is exactly the effect's.
+    QTest::mouseClick(w_->effectPanel()->textureSwitch(), Qt::LeftButton);
+    QVERIFY(!w_->effectPanel()->textureSwitch()->isOn());
     SlowEffect::Reset(40, 40);
     ProgressPill* pill = w_->titleBar()->pill();
     QVERIFY(!pill->isVisible());
@@ -59,6 +63,25 @@ class TestFullRun : public QObject {
     w_->Undo();
     QCOMPARE(w_->driver().VIrImage.width(), 400);
     QVERIFY(red(w_->driver().VIrImage) < 12);
+  }
+
+  void textureSwitchDecidesTheOverlay() {
+    if (!w_->driver().TextureStep || !w_->driver().StoredTextureBitmap)
+      QSKIP("this build has no texture overlay");
+    QSignalSpy ended(w_.get(), &MainWindow::fullRunFinished);
+    QVERIFY(w_->effectPanel()->textureSwitch()->isOn());
+    w_->ApplyEffect();
+    QVERIFY(WaitUntil([&] { return ended.count() == 1; }, 20000));
+    const Image textured = w_->driver().VIrImage;
+    QTest::mouseClick(w_->effectPanel()->textureSwitch(), Qt::LeftButton);
+    QVERIFY(w_->updatePreviewTimer().isActive());  // the preview follows the switch
+    w_->ApplyEffect();
+    QVERIFY(WaitUntil([&] { return ended.count() == 2; }, 20000));
+    const Image plain = w_->driver().VIrImage;
+    int differing = 0;
+    for (int y = 0; y < 300; y += 10)
+      for (int x = 0; x < 400; x += 10) differing += textured.PeekPixels().at(x, y) != plain.PeekPixels().at(x, y);
+    QVERIFY(differing > 100);
   }
 
   void escapeCancels() {

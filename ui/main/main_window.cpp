@@ -16,7 +16,6 @@
 #include <QWindow>
 
 #include "engine/random.h"
-#include "resources/repository.h"
 #include "ui/main/effect_panel.h"
 #include "ui/main/marquee_label.h"
 #include "ui/main/preview_view.h"
@@ -346,9 +345,6 @@ void MainWindow::showEvent(QShowEvent* e) {
 
 void MainWindow::InitializationTick() {
   Log(">>> InitializationTimerTimer begin");
-  // The second built-in texture is the overlay's texture until one is chosen.
-  const auto& textures = Repository().TextureList();
-  if (textures.size() > 1) driver_->StoredTextureBitmap = textures[1].image;
   InitializeParameters(params_);
   SelectEffect(300);
   driver_->GlobalBrushCount = 40;
