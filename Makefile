@@ -6,7 +6,7 @@ BUILD_FUZZ ?= build-fuzz
 FUZZ_SECONDS ?= 60
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-tsan bench demo fuzz clean
+.PHONY: all deps build test test-tsan bench demo fuzz run screenshots clean
 
 all: build
 
@@ -55,6 +55,15 @@ fuzz: deps
 
 demo: build
 	$(BUILD)/cli/lumaquill-cli demo --out-dir out/demo
+
+# The studio on the built-in photograph.
+run: build
+	$(BUILD)/ui/main/lumaquill --default-image
+
+# PNGs of the studio's window under a virtual display, into out/screenshots/.
+screenshots: build
+	rm -rf out/screenshots
+	xvfb-run -a -s "-screen 0 1600x1000x24" $(BUILD)/ui/main/lumaquill-screenshots out/screenshots
 
 clean:
 	rm -rf $(BUILD) $(BUILD_TSAN) $(BUILD_FUZZ) out
