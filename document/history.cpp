@@ -58,7 +58,9 @@ void TImageHistory::EmptySlot(int slot) {
   }
 }
 
-void TImageHistory::Save(const Image& DisplayImg, const Image& SourceImg) {
+void TImageHistory::Save(const Image& DisplayImg, const Image& SourceImg) { Save(DisplayImg, SourceImg, {}); }
+
+void TImageHistory::Save(const Image& DisplayImg, const Image& SourceImg, std::vector<uint8_t> displayData) {
   if (!DisplayImg || DisplayImg.width() <= 0 || DisplayImg.height() <= 0) return;
   if (SourceImg && (SourceImg.width() <= 0 || SourceImg.height() <= 0)) return;
   uint64_t id = SourceImg ? SourceImg.uniqueID() : 0;
@@ -71,7 +73,7 @@ void TImageHistory::Save(const Image& DisplayImg, const Image& SourceImg) {
     if (FCount > 0 && FCursor != FSaveIndex) isSourceChange = true;
   }
   TSnapshot snap;
-  snap.DisplayData = EncodeState(DisplayImg);
+  snap.DisplayData = displayData.empty() ? EncodeState(DisplayImg) : std::move(displayData);
   if (snap.DisplayData.empty()) return;
   if (isSourceChange && SourceImg) {
     snap.SourceData = EncodeState(SourceImg);

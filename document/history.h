@@ -32,6 +32,9 @@ class TImageHistory {
   TImageHistory& operator=(const TImageHistory&) = delete;
 
   void Save(const Image& DisplayImg, const Image& SourceImg);
+  // The same with DisplayImg already encoded by EncodeState (on a worker
+  // thread, so the caller's thread only stores it). Empty bytes: encoded here.
+  void Save(const Image& DisplayImg, const Image& SourceImg, std::vector<uint8_t> displayData);
   bool Undo(Image& DisplayImg, Image& SourceImg);
   bool Redo(Image& DisplayImg, Image& SourceImg);
   int64_t MemoryUsedBytes();

@@ -367,11 +367,26 @@ void EffectDriver::Worker(std::shared_ptr<Run> run) {
       return;
     }
     result = dest->MakeImageSnapshot();
+    dest.reset();
     if (!result || !valid()) return;
+    // The texture overlay and the history's encoding of a full-size result
+    // are heavy: they run here, on the worker, with the settings read on the
+    // UI thread; the UI thread only installs the finished result.
+    Image texture;
+    int strength = 0;
+    float scale = 1;
     RunOnUi([&] {
-      if (host_.TextureSwitchOn() && StoredTextureBitmap && TextureStep)
-        result = TextureStep(result, StoredTextureBitmap, int(Round(StoredTextureStrength)), StoredTextureScale);
-      if (!result) return;
+      if (host_.TextureSwitchOn() && StoredTextureBitmap && TextureStep) {
+        texture = StoredTextureBitmap;
+        strength = int(Round(StoredTextureStrength));
+        scale = StoredTextureScale;
+      }
+    });
+    if (texture) result = TextureStep(result, texture, strength, scale);
+    if (!result || !valid()) return;
+    std::vector<uint8_t> encoded;
+    if (!preview && FHistory) encoded = TImageHistory::EncodeState(result);
+    RunOnUi([&] {
       if (preview) {
         if (ctx.generation != FPreviewGeneration.load() || !host_.PreviewPanelHasBitmap()) return;
         auto panel = Surface::MakeRaster(dispW, dispH);
@@ -387,7 +402,7 @@ void EffectDriver::Worker(std::shared_ptr<Run> run) {
         // this result belongs to nothing on screen and is dropped.
         if (VIrSourceImage == ctx.sourceAtLaunch) {
           VIrImage = result;
-          if (FHistory) FHistory->Save(VIrImage, VIrSourceImage);
+          if (FHistory) FHistory->Save(VIrImage, VIrSourceImage, std::move(encoded));
           host_.RepaintWorkspace();
           outcome = EffectHost::Outcome::Succeeded;
         }
