@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <emmintrin.h>
+#include <vector>
 
 namespace lq {
 
@@ -50,12 +51,18 @@ void ResampleMitchellAffine(ConstPixelView src, const double m[6], int x0, int y
   const int maxX = src.width - 1, maxY = src.height - 1;
   const __m128i zero = _mm_setzero_si128();
   const float scale = 1.0f / float(1 << (2 * kWeightBits - 7));
+  // Per row: where the kernel reaches the source at all, and u, v at column 0.
+  // Along a row u and v are linear in the column. Columns outside the span are
+  // left transparent (the caller's coverage mask drops them anyway), which
+  // halves the work of a rotation.
+  struct RowSpan {
+    double u0, v0;
+    int iStart, iEnd;
+  };
+  std::vector<RowSpan> spans(static_cast<size_t>(out.height));
   for (int j = 0; j < out.height; ++j) {
     uint32_t* o = out.row(j);
     const double dy = y0 + j + 0.5;
-    // Along the row u and v are linear in the column. Columns whose kernel
-    // cannot reach the source at all are left transparent (the caller's
-    // coverage mask drops them anyway), which halves the work of a rotation.
     const double u0 = m[0] * (x0 + 0.5) + m[2] * dy + m[4] - 0.5;
     const double v0 = m[1] * (x0 + 0.5) + m[3] * dy + m[5] - 0.5;
     double lo = 0, hi = out.width;
@@ -77,7 +84,18 @@ void ResampleMitchellAffine(ConstPixelView src, const double m[6], int x0, int y
     const int iEnd = std::max(iStart, int(std::clamp(hi, 0.0, double(out.width))));
     std::fill(o, o + iStart, 0u);
     std::fill(o + iEnd, o + out.width, 0u);
-    for (int i = iStart; i < iEnd; ++i) {
+    spans[size_t(j)] = {u0, v0, iStart, iEnd};
+  }
+  // Column blocks, each walked down all rows: a rotated walk along a whole
+  // row would touch a new source row every few pixels and miss the caches.
+  constexpr int kBlock = 64;
+  for (int xb = 0; xb < out.width; xb += kBlock)
+  for (int j = 0; j < out.height; ++j) {
+    uint32_t* o = out.row(j);
+    const RowSpan& sp = spans[size_t(j)];
+    const double u0 = sp.u0, v0 = sp.v0;
+    const int iEnd = std::min(sp.iEnd, xb + kBlock);
+    for (int i = std::max(sp.iStart, xb); i < iEnd; ++i) {
       // Inside the span u and v lie within [-2, size + 2]: the shifted
       // truncation is a floor and stays in range.
       const double u = u0 + m[0] * i, v = v0 + m[1] * i;
