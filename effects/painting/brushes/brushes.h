@@ -236,9 +236,18 @@ void ApplyImpastoRelief(const PixelView& scratch, int C, int a, int K, int lo, i
 bool PrepareStartCanvas(Surface& dest, const Image& source);
 
 // Copies source into dest unchanged (dest cleared to transparent first where
-// the sizes differ): what an effect leaves when the picture is too small to
-// paint, so that nothing blank is ever committed.
+// the sizes differ).
 void CopySourceToDest(const Image& source, Surface& dest);
+
+// Ends a run that cannot paint (a picture too small for the effect's sizes,
+// no usable brush): the picture stays as it was and the run reports 101, so
+// nothing blank or transparent is ever committed as a result.
+void FinishUnpainted(const Image& source, Surface& dest, bool preview);
+
+// The brush atlas of the current run and the number of cells 304 takes, as
+// the driver chose them at launch. Later launches change the driver's working
+// atlas, so routines read the run's own choice, never the shared fields.
+Image RunBrushAtlas(int* brushCount = nullptr);
 
 // ---------------------------------------------------------------------------
 // Random numbers for parallel bands

@@ -47,6 +47,32 @@ bool PrepareStartCanvas(Surface& dest, const Image& source) {
 
 void CopySourceToDest(const Image& source, Surface& dest) { ClearAndCopy(source, dest); }
 
+void FinishUnpainted(const Image& source, Surface& dest, bool preview) {
+  CopySourceToDest(source, dest);
+  if (preview) {
+    LastUIUpdateTick = 0;
+    SafeUpdatePreview(&dest, 101);
+  } else {
+    UpdateProgressBar(101);
+  }
+}
+
+Image RunBrushAtlas(int* brushCount) {
+  if (RunContext* ctx = CurrentRun()) {
+    if (brushCount) *brushCount = ctx->brushCount;
+    return ctx->brushes;
+  }
+  // Called outside any run (a tool drawing directly): the last choice is all there is.
+  Image atlas;
+  int count = 0;
+  RunOnUi([&] {
+    atlas = Driver().Brushes;
+    count = Driver().GlobalBrushCount;
+  });
+  if (brushCount) *brushCount = count;
+  return atlas;
+}
+
 void ApplyImpastoRelief(const PixelView& scratch, int C, int a, int K, int lo, int hi) {
   if (!scratch || a <= 0) return;
   // Neighbours one pixel away are read, so the border rows and columns stay out.
