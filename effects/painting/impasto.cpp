@@ -440,6 +440,7 @@ void SystematicPainting(const Image& Source, Surface& Dest, int P1, int P2, int 
   r.destLocks = std::make_unique<StripeLocks>(r.h);
   r.ThreadCount = std::min(BandCount(), r.WorkH);
 
+  WorkInProgressDisplay display;
   for (int pass = 0; pass <= N; ++pass) {
     CheckCancellation();
     double F = double(N - pass) / N;
@@ -484,16 +485,13 @@ void SystematicPainting(const Image& Source, Surface& Dest, int P1, int P2, int 
       SafeUpdatePreview(&Dest, int(Round(pass * 100.0 / N + 1)));
     } else {
       int progress = int(Round(pass * 100.0 / N));
-      Image temp = Dest.MakeImageSnapshot();
-      QueueOnUi([temp, progress] {
-        if (!Driver().Cancel.load()) Driver().UpdateDisplayImage(temp, progress);
-      });
+      if (display.Ready())
+        display.Show(Dest.MakeImageSnapshot(), progress);
+      else
+        UpdateProgressBar(progress);
     }
   }
-  if (!Preview) {
-    Image finalImg = Dest.MakeImageSnapshot();
-    QueueOnUi([finalImg] { Driver().UpdateDisplayImage(finalImg, 101); });
-  }
+  if (!Preview) display.Show(Dest.MakeImageSnapshot(), 101, true);
 }
 
 LQ_REGISTER_EFFECT(304, SystematicPainting)

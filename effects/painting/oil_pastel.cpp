@@ -216,6 +216,7 @@ void NewRandomStrokes_BestOfN(const Image& Source, Surface& Dest, int P1, int P2
   }
 
   const int halfMin = std::min(r.w / 2, r.h / 2);
+  WorkInProgressDisplay display;
   for (int t = 1000; t >= 0; --t) {
     CheckCancellation();
     TMarkStep k;
@@ -259,12 +260,11 @@ void NewRandomStrokes_BestOfN(const Image& Source, Surface& Dest, int P1, int P2
       int p = (1000 - t) / 10;
       if (!Preview) {
         SafeUpdateProgress(p);
-        if ((t + 10) % 100 == 0) {
+        if ((t + 10) % 100 == 0 && display.Ready()) {
           Dest.Flush();
           r.TempImg = Dest.MakeImageSnapshot();
           CheckCancellation();
-          Image img = r.TempImg;
-          QueueOnUi([img] { Driver().UpdateDisplayImage(img, -1); });
+          display.Show(r.TempImg, -1);
         }
       } else {
         SafeUpdatePreview(&Dest, p);

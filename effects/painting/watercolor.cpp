@@ -122,10 +122,22 @@ void CentralSpokeEffect(const Image& Source, Surface& Dest, int P1, int P2, int 
   r.ShapeCount = std::max(1, s.ShapeCount);
   const int K = s.K;
   const double step = 2 * std::numbers::pi / K;
-  std::vector<double> cosA(static_cast<size_t>(K)), sinA(static_cast<size_t>(K));
-  for (int k = 0; k < K; ++k) {
-    cosA[size_t(k)] = std::cos(k * step);
-    sinA[size_t(k)] = std::sin(k * step);
+  // Pixel offsets of every spoke step from its seed pixel. A spoke starts at the
+  // seed's centre, so the offsets depend on the seed only through the parity
+  // of its coordinates (round half to even), hence two tables per axis.
+  const int maxB = int(Round((s.R0 + 0.5) * 8)) + 1;
+  const int maxLen = maxB + maxB / 4 + 1;
+  std::vector<int32_t> offX[2], offY[2];
+  for (int par = 0; par < 2; ++par) {
+    offX[par].resize(size_t(K) * size_t(maxLen));
+    offY[par].resize(size_t(K) * size_t(maxLen));
+    for (int k = 0; k < K; ++k) {
+      const double c = std::cos(k * step), sn = std::sin(k * step);
+      for (int rr = 0; rr < maxLen; ++rr) {
+        offX[par][size_t(k) * maxLen + rr] = int32_t(Round(par + 0.5 + rr * c) - par);
+        offY[par][size_t(k) * maxLen + rr] = int32_t(Round(par + 0.5 + rr * sn) - par);
+      }
+    }
   }
   Paint paint;
   paint.style = PaintStyle::Fill;
@@ -138,6 +150,7 @@ void CentralSpokeEffect(const Image& Source, Surface& Dest, int P1, int P2, int 
   IRect scratchUsed;  // part of the scratch painted by the last wash
   std::vector<int> L(static_cast<size_t>(K));
   uint32_t lastUpdate = GetTickCount();
+  WorkInProgressDisplay display;
 
   for (r.i = 1; r.i <= r.ShapeCount; ++r.i) {
     CheckCancellation();
@@ -171,12 +184,13 @@ void CentralSpokeEffect(const Image& Source, Surface& Dest, int P1, int P2, int 
         const double cx = sx + 0.5, cy = sy + 0.5;
         for (int k = 0; k < K; ++k) {
           int b = B + Random(B) / 4;
-          const int maxSteps = b;
+          const int maxSteps = std::min(b, maxLen - 1);
+          const int32_t* ox = offX[sx & 1].data() + size_t(k) * maxLen;
+          const int32_t* oy = offY[sy & 1].data() + size_t(k) * maxLen;
           int len = 1;
           for (int rr = 1; rr <= maxSteps; ++rr) {
-            int px = int(std::nearbyint(cx + rr * cosA[size_t(k)]));
-            int py = int(std::nearbyint(cy + rr * sinA[size_t(k)]));
-            if (px < 0 || px >= w || py < 0 || py >= h) break;
+            const int px = sx + ox[rr], py = sy + oy[rr];
+            if (unsigned(px) >= unsigned(w) || unsigned(py) >= unsigned(h)) break;
             uint32_t P = src.at(px, py);
             if (hasT && (P >> 24) < 10) {
               b /= 2;
@@ -275,10 +289,12 @@ void CentralSpokeEffect(const Image& Source, Surface& Dest, int P1, int P2, int 
       } else if (uint32_t(GetTickCount() - lastUpdate) > 200) {
         lastUpdate = GetTickCount();
         r.CurrentProgress = int(Round(double(i) / SC * 75));
-        r.SnapImg = direct ? Dest.MakeImageSnapshot() : ImageOfBuffer(r.WorkBuf, w, h);
-        Image snap = r.SnapImg;
-        int progress = r.CurrentProgress;
-        QueueOnUi([snap, progress] { Driver().UpdateDisplayImage(snap, progress); });
+        if (display.Ready()) {
+          r.SnapImg = direct ? Dest.MakeImageSnapshot() : ImageOfBuffer(r.WorkBuf, w, h);
+          display.Show(r.SnapImg, r.CurrentProgress);
+        } else {
+          UpdateProgressBar(r.CurrentProgress);
+        }
         CheckCancellation();
       }
     }

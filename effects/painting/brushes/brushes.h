@@ -17,6 +17,7 @@
 // thread writes its own pixels; tips are read-only once built.
 #pragma once
 
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -248,6 +249,26 @@ void FinishUnpainted(const Image& source, Surface& dest, bool preview);
 // the driver chose them at launch. Later launches change the driver's working
 // atlas, so routines read the run's own choice, never the shared fields.
 Image RunBrushAtlas(int* brushCount = nullptr);
+
+// Hands work-in-progress pictures of a run to the UI thread, never queueing a
+// second one while the first has not been shown: a slow or blocked UI thread
+// must not pile up full-size snapshots. Called on the UI thread itself (a run
+// the UI thread executes directly) it shows the picture at once.
+class WorkInProgressDisplay {
+ public:
+  // True when a picture should be taken now: only full runs show their work,
+  // nothing may be pending, and snapshots of large pictures are spaced so
+  // that taking them never costs more than a tenth of the run.
+  bool Ready();
+  // UpdateDisplayImage(img, progress) on the UI thread. A final picture is
+  // always handed over; others are dropped while one is pending or once the
+  // run is cancelled.
+  void Show(const Image& img, int progress, bool final = false);
+
+ private:
+  std::shared_ptr<std::atomic<bool>> pending_ = std::make_shared<std::atomic<bool>>(false);
+  uint32_t readyAt_ = 0, lastShown_ = 0, minInterval_ = 0;
+};
 
 // ---------------------------------------------------------------------------
 // Random numbers for parallel bands

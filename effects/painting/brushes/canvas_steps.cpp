@@ -117,4 +117,32 @@ void ApplyImpastoRelief(const PixelView& scratch, int C, int a, int K, int lo, i
   }
 }
 
+bool WorkInProgressDisplay::Ready() {
+  RunContext* ctx = CurrentRun();
+  if (ctx && ctx->kind != RunKind::Full) return false;  // nobody would see it
+  if (pending_->load() || IsEffectCancelled()) return false;
+  uint32_t now = GetTickCount();
+  if (lastShown_ != 0 && uint32_t(now - lastShown_) < minInterval_) return false;
+  readyAt_ = now;
+  return true;
+}
+
+void WorkInProgressDisplay::Show(const Image& img, int progress, bool final) {
+  uint32_t now = GetTickCount();
+  if (readyAt_ != 0) minInterval_ = std::max<uint32_t>(200, 10 * uint32_t(now - readyAt_));
+  lastShown_ = now;
+  readyAt_ = 0;
+  if (Driver().ui().IsUiThread()) {
+    Driver().UpdateDisplayImage(img, progress);
+    return;
+  }
+  if (!final && (IsEffectCancelled() || pending_->exchange(true))) return;
+  auto pending = pending_;
+  QueueOnUi([img, progress, pending, final] {
+    if (!final) pending->store(false);
+    if (!final && Driver().Cancel.load()) return;
+    Driver().UpdateDisplayImage(img, progress);
+  });
+}
+
 }  // namespace lq

@@ -31,88 +31,164 @@ void ForRows(int h, int grain, F&& body) {
 
 }  // namespace
 
-int RedmeanDistance(TAlphaColor a, TAlphaColor b) {
-  int aA = int(GetA(a)), bA = int(GetA(b));
-  if (aA < 10 || bA < 10) return (aA < 10 && bA < 10) ? 0 : 255;
-  int aR = int(GetR(a)), bR = int(GetR(b));
-  int rm = (aR + bR) >> 1;
-  int dR = aR - bR, dG = int(GetG(a)) - int(GetG(b)), dB = int(GetB(a)) - int(GetB(b));
-  int e = (((512 + rm) * dR * dR) >> 8) + 4 * dG * dG + (((767 - rm) * dB * dB) >> 8);
-  int d = RoundInt(std::sqrt(double(e)));
-  if (aA == bA) return d;
-  float f = float(std::abs(aA - bA)) / 255.0f * 0.5f + 1.0f;
-  return RoundInt(double(float(d) * f));
-}
-
 // ---------------------------------------------------------------------------
 // Similarity smoothing
 
 namespace {
 
-template <bool UseRange, bool HasGuide>
-void SmoothRows(int y0, int y1, int w, int h, int R, int thr2, const uint32_t* in, uint32_t* out,
-                const ConstPixelView& guide, const std::vector<float>& spatial, const float* range) {
-  const int side = 2 * R + 1;
+// Pixels of the pass' input and of the guide (the input itself without one).
+struct SmoothPlanes {
+  const uint32_t* in = nullptr;
+  size_t inStride = 0;  // in pixels
+  const uint32_t* guide = nullptr;
+  size_t guideStride = 0;
+  int w = 0, h = 0, R = 0, thr2 = 0;
+  const uint32_t* at(int x, int y) const { return in + size_t(y) * inStride + size_t(x); }
+  const uint32_t* gat(int x, int y) const { return guide + size_t(y) * guideStride + size_t(x); }
+};
+
+// Mean of the visible 3 x 3 neighbours, or the pixel itself when none is:
+// what a pixel becomes when no neighbour qualifies.
+uint32_t NeighbourMean(const SmoothPlanes& P, int x, int y) {
+  int n = 0, ar = 0, ag = 0, ab = 0;
+  for (int dy = std::max(-1, -y); dy <= std::min(1, P.h - 1 - y); ++dy)
+    for (int dx = std::max(-1, -x); dx <= std::min(1, P.w - 1 - x); ++dx) {
+      uint32_t p = *P.at(x + dx, y + dy);
+      if ((p >> 24) == 0) continue;
+      ++n;
+      ar += int(GetR(p));
+      ag += int(GetG(p));
+      ab += int(GetB(p));
+    }
+  uint32_t c = *P.at(x, y);
+  if (n == 0) return c;
+  return MakeColor(GetA(c), uint32_t(ar / n), uint32_t(ag / n), uint32_t(ab / n));
+}
+
+// Colour from more opaque neighbours must not exceed the pixel's own alpha.
+inline uint32_t KeepPremul(uint32_t a, int r, int g, int b) {
+  int ai = int(a);
+  return MakeColor(a, uint32_t(std::clamp(r, 0, ai)), uint32_t(std::clamp(g, 0, ai)), uint32_t(std::clamp(b, 0, ai)));
+}
+
+inline int RoundedDiv(int64_t num, int64_t den) { return int((num + den / 2) / den); }
+
+// Integer weights (the spatial Gaussian in 1/4096): one pixel, any position.
+uint32_t SmoothPixelInt(const SmoothPlanes& P, const int32_t* spatial, int x, int y) {
+  const uint32_t c = *P.at(x, y);
+  if ((c >> 24) == 0) return c;
+  const int R = P.R, side = 2 * R + 1;
+  const uint32_t g = *P.gat(x, y);
+  const int gr = int(GetR(g)), gg = int(GetG(g)), gb = int(GetB(g));
+  int64_t sw = 0, sr = 0, sg = 0, sb = 0;
+  for (int dy = std::max(-R, -y); dy <= std::min(R, P.h - 1 - y); ++dy) {
+    const uint32_t* q = P.at(x, y + dy);
+    const uint32_t* gq = P.gat(x, y + dy);
+    const int32_t* sp = spatial + (dy + R) * side + R;
+    for (int dx = std::max(-R, -x); dx <= std::min(R, P.w - 1 - x); ++dx) {
+      const uint32_t p = q[dx], gp = gq[dx];
+      const int dr = gr - int(GetR(gp)), dg = gg - int(GetG(gp)), db = gb - int(GetB(gp));
+      if (dr * dr + dg * dg + db * db > P.thr2 || (p >> 24) == 0) continue;
+      sw += sp[dx];
+      sr += sp[dx] * int(GetR(p));
+      sg += sp[dx] * int(GetG(p));
+      sb += sp[dx] * int(GetB(p));
+    }
+  }
+  if (sw == 0) return NeighbourMean(P, x, y);
+  return KeepPremul(c >> 24, RoundedDiv(sr, sw), RoundedDiv(sg, sw), RoundedDiv(sb, sw));
+}
+
+typedef int32_t V8 __attribute__((vector_size(32)));
+typedef uint32_t U8 __attribute__((vector_size(32)));
+
+// Eight neighbouring output pixels at once (x .. x + 7, all taps inside the
+// picture): every lane sees the same spatial weight at each tap, so the work
+// is the same arithmetic as SmoothPixelInt, eight lanes wide.
+__attribute__((target_clones("avx2", "default"))) void SmoothBlock8(const SmoothPlanes& P, const int32_t* spatial,
+                                                                    int x, int y, uint32_t* out) {
+  const int R = P.R, side = 2 * R + 1;
+  U8 g;
+  std::memcpy(&g, P.gat(x, y), sizeof g);
+  const V8 gr = V8((g >> 16) & 255u), gg = V8((g >> 8) & 255u), gb = V8(g & 255u);
+  V8 sw = {}, sr = {}, sg = {}, sb = {};
+  const V8 thr = V8{} + P.thr2;
+  for (int dy = std::max(-R, -y); dy <= std::min(R, P.h - 1 - y); ++dy) {
+    const uint32_t* q = P.at(x, y + dy);
+    const uint32_t* gq = P.gat(x, y + dy);
+    const int32_t* sp = spatial + (dy + R) * side + R;
+    for (int dx = -R; dx <= R; ++dx) {
+      U8 p, gp;
+      std::memcpy(&p, q + dx, sizeof p);
+      std::memcpy(&gp, gq + dx, sizeof gp);
+      const V8 dr = gr - V8((gp >> 16) & 255u), dg = gg - V8((gp >> 8) & 255u), db = gb - V8(gp & 255u);
+      const V8 d2 = dr * dr + dg * dg + db * db;
+      const V8 m = (d2 <= thr) & ((p >> 24) != 0u);
+      const V8 wv = m & sp[dx];
+      sw += wv;
+      sr += wv * V8((p >> 16) & 255u);
+      sg += wv * V8((p >> 8) & 255u);
+      sb += wv * V8(p & 255u);
+    }
+  }
+  for (int i = 0; i < 8; ++i) {
+    const uint32_t c = *P.at(x + i, y);
+    if ((c >> 24) == 0)
+      out[i] = c;
+    else if (sw[i] == 0)
+      out[i] = NeighbourMean(P, x + i, y);
+    else
+      out[i] = KeepPremul(c >> 24, RoundedDiv(sr[i], sw[i]), RoundedDiv(sg[i], sw[i]), RoundedDiv(sb[i], sw[i]));
+  }
+}
+
+void SmoothRowsInt(const SmoothPlanes& P, const int32_t* spatial, int y0, int y1, uint32_t* out, size_t outStride) {
+  const int R = P.R;
   for (int y = y0; y < y1; ++y) {
-    const uint32_t* inRow = in + size_t(y) * size_t(w);
-    uint32_t* outRow = out + size_t(y) * size_t(w);
-    const int dy0 = std::max(-R, -y), dy1 = std::min(R, h - 1 - y);
-    for (int x = 0; x < w; ++x) {
-      const uint32_t c = inRow[x];
-      const uint32_t ca = c >> 24;
-      if (ca == 0) {
-        outRow[x] = c;
+    uint32_t* o = out + size_t(y) * outStride;
+    int x = 0;
+    for (; x < std::min(R, P.w); ++x) o[x] = SmoothPixelInt(P, spatial, x, y);
+    // 32-bit lane sums hold up to radius 20.
+    if (R <= 20)
+      for (; x + 8 <= P.w - R; x += 8) SmoothBlock8(P, spatial, x, y, o + x);
+    for (; x < P.w; ++x) o[x] = SmoothPixelInt(P, spatial, x, y);
+  }
+}
+
+// With range weights: floating point, one pixel at a time.
+void SmoothRowsRange(const SmoothPlanes& P, const float* spatial, const float* range, int y0, int y1, uint32_t* out,
+                     size_t outStride) {
+  const int R = P.R, side = 2 * R + 1;
+  for (int y = y0; y < y1; ++y) {
+    uint32_t* o = out + size_t(y) * outStride;
+    for (int x = 0; x < P.w; ++x) {
+      const uint32_t c = *P.at(x, y);
+      if ((c >> 24) == 0) {
+        o[x] = c;
         continue;
       }
-      const uint32_t g = HasGuide ? guide.at(x, y) : c;
+      const uint32_t g = *P.gat(x, y);
       const int gr = int(GetR(g)), gg = int(GetG(g)), gb = int(GetB(g));
-      const int dx0 = std::max(-R, -x), dx1 = std::min(R, w - 1 - x);
       float sw = 0, sr = 0, sg = 0, sb = 0;
-      for (int dy = dy0; dy <= dy1; ++dy) {
-        const uint32_t* q = in + size_t(y + dy) * size_t(w) + x;
-        const uint32_t* gq = HasGuide ? guide.row(y + dy) + x : q;
-        const float* sp = spatial.data() + size_t((dy + R) * side + R);
-        for (int dx = dx0; dx <= dx1; ++dx) {
+      for (int dy = std::max(-R, -y); dy <= std::min(R, P.h - 1 - y); ++dy) {
+        const uint32_t* q = P.at(x, y + dy);
+        const uint32_t* gq = P.gat(x, y + dy);
+        const float* sp = spatial + (dy + R) * side + R;
+        for (int dx = std::max(-R, -x); dx <= std::min(R, P.w - 1 - x); ++dx) {
           const uint32_t p = q[dx], gp = gq[dx];
           const int dr = gr - int(GetR(gp)), dg = gg - int(GetG(gp)), db = gb - int(GetB(gp));
-          if (dr * dr + dg * dg + db * db > thr2 || (p >> 24) == 0) continue;
-          float wgt = sp[dx];
-          if (UseRange) wgt *= range[std::max({std::abs(dr), std::abs(dg), std::abs(db)})];
+          if (dr * dr + dg * dg + db * db > P.thr2 || (p >> 24) == 0) continue;
+          const float wgt = sp[dx] * range[std::max({std::abs(dr), std::abs(dg), std::abs(db)})];
           sw += wgt;
           sr += wgt * float(GetR(p));
           sg += wgt * float(GetG(p));
           sb += wgt * float(GetB(p));
         }
       }
-      int r, gch, b;
-      if (sw > 0.001f) {
-        r = RoundInt(sr / sw);
-        gch = RoundInt(sg / sw);
-        b = RoundInt(sb / sw);
-      } else {
-        // Plain mean of the visible 3 x 3 neighbours, else unchanged.
-        int n = 0, ar = 0, ag = 0, ab = 0;
-        for (int dy = std::max(-1, -y); dy <= std::min(1, h - 1 - y); ++dy)
-          for (int dx = std::max(-1, -x); dx <= std::min(1, w - 1 - x); ++dx) {
-            uint32_t p = in[size_t(y + dy) * size_t(w) + size_t(x + dx)];
-            if ((p >> 24) == 0) continue;
-            ++n;
-            ar += int(GetR(p));
-            ag += int(GetG(p));
-            ab += int(GetB(p));
-          }
-        if (n == 0) {
-          outRow[x] = c;
-          continue;
-        }
-        r = ar / n;
-        gch = ag / n;
-        b = ab / n;
-      }
-      // Colour from more opaque neighbours must not exceed this pixel's own alpha.
-      const int a = int(ca);
-      outRow[x] = MakeColor(ca, uint32_t(std::clamp(r, 0, a)), uint32_t(std::clamp(gch, 0, a)),
-                            uint32_t(std::clamp(b, 0, a)));
+      if (sw > 0.001f)
+        o[x] = KeepPremul(c >> 24, RoundInt(sr / sw), RoundInt(sg / sw), RoundInt(sb / sw));
+      else
+        o[x] = NeighbourMean(P, x, y);
     }
   }
 }
@@ -128,39 +204,45 @@ void SimilaritySmoothSurface_MT(const PixelView& surface, const Image& guide, in
   std::vector<uint32_t> A(size_t(w) * size_t(h)), B(A.size());
   for (int y = 0; y < h; ++y) std::memcpy(&A[size_t(y) * w], surface.row(y), size_t(w) * 4);
   ConstPixelView gv;
-  if (guide && guide.width() == w && guide.height() == h) gv = guide.PeekPixels();
+  if (guide && guide.width() == w && guide.height() == h && guide.PeekPixels().rowBytes % 4 == 0)
+    gv = guide.PeekPixels();
 
   float sigmaS = SigmaS;
   if (sigmaS < R / 2.5f) sigmaS = std::max(0.5f, R / 2.5f);
   const int side = 2 * R + 1;
   std::vector<float> spatial(size_t(side) * side);
+  std::vector<int32_t> spatialInt(spatial.size());
   for (int dy = -R; dy <= R; ++dy)
-    for (int dx = -R; dx <= R; ++dx)
-      spatial[size_t((dy + R) * side + dx + R)] = float(std::exp(-0.5 * (dx * dx + dy * dy) / (sigmaS * sigmaS)));
-  const int thr2 = ColourThreshold * ColourThreshold;
+    for (int dx = -R; dx <= R; ++dx) {
+      size_t i = size_t((dy + R) * side + dx + R);
+      spatial[i] = float(std::exp(-0.5 * (dx * dx + dy * dy) / (double(sigmaS) * sigmaS)));
+      spatialInt[i] = int32_t(std::lround(double(spatial[i]) * 4096));
+    }
+  const int thr2 = std::min(ColourThreshold, 1000) * std::min(ColourThreshold, 1000);
   std::vector<float> range(256, 1.0f);
 
   auto run = [&] {
     for (int n = 1; n <= Iterations; ++n) {
       if (progress) progress(float(n) / float(Iterations));
       if (UseRange) {
-        double sr = SigmaR * ((n - 1) * 0.2 + 1);
+        double sr = double(SigmaR) * ((n - 1) * 0.2 + 1);
         for (int k = 0; k < 256; ++k) range[size_t(k)] = float(std::exp(-double(k) * k / (2 * sr * sr)));
       }
-      const uint32_t* in = (n % 2 == 1) ? A.data() : B.data();
+      SmoothPlanes P;
+      P.in = (n % 2 == 1) ? A.data() : B.data();
+      P.inStride = size_t(w);
+      P.guide = gv ? gv.base : P.in;
+      P.guideStride = gv ? gv.rowBytes / 4 : P.inStride;
+      P.w = w;
+      P.h = h;
+      P.R = R;
+      P.thr2 = thr2;
       uint32_t* out = (n % 2 == 1) ? B.data() : A.data();
       ForRows(h, 8, [&](int y0, int y1) {
-        if (UseRange) {
-          if (gv)
-            SmoothRows<true, true>(y0, y1, w, h, R, thr2, in, out, gv, spatial, range.data());
-          else
-            SmoothRows<true, false>(y0, y1, w, h, R, thr2, in, out, gv, spatial, range.data());
-        } else {
-          if (gv)
-            SmoothRows<false, true>(y0, y1, w, h, R, thr2, in, out, gv, spatial, range.data());
-          else
-            SmoothRows<false, false>(y0, y1, w, h, R, thr2, in, out, gv, spatial, range.data());
-        }
+        if (UseRange)
+          SmoothRowsRange(P, spatial.data(), range.data(), y0, y1, out, size_t(w));
+        else
+          SmoothRowsInt(P, spatialInt.data(), y0, y1, out, size_t(w));
       });
     }
   };

@@ -6,6 +6,7 @@
 // cancellation (EAbort) between bands.
 #pragma once
 
+#include <cmath>
 #include <functional>
 
 #include "engine/gfx/image.h"
@@ -17,7 +18,18 @@ namespace lq {
 // "Redmean" weighted RGB distance of two premultiplied pixels, grown by up to
 // half for a difference in alpha. Pixels with alpha below 10 count as empty:
 // two of them are 0 apart, one against a visible pixel 255.
-int RedmeanDistance(TAlphaColor a, TAlphaColor b);
+inline int RedmeanDistance(TAlphaColor a, TAlphaColor b) {
+  const int aA = int(GetA(a)), bA = int(GetA(b));
+  if (aA < 10 || bA < 10) return (aA < 10 && bA < 10) ? 0 : 255;
+  const int aR = int(GetR(a)), bR = int(GetR(b));
+  const int rm = (aR + bR) >> 1;
+  const int dR = aR - bR, dG = int(GetG(a)) - int(GetG(b)), dB = int(GetB(a)) - int(GetB(b));
+  const int e = (((512 + rm) * dR * dR) >> 8) + 4 * dG * dG + (((767 - rm) * dB * dB) >> 8);
+  const int d = int(std::nearbyint(std::sqrt(double(e))));
+  if (aA == bA) return d;
+  const float f = float(aA > bA ? aA - bA : bA - aA) / 255.0f * 0.5f + 1.0f;
+  return int(std::nearbyint(double(float(d) * f)));
+}
 
 // Edge-preserving smoothing in place: every visible pixel becomes the
 // Gaussian-weighted mean of the neighbours within `Radius` whose colour (in
