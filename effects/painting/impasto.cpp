@@ -4,6 +4,8 @@
 // angles and keeps the dab that brings the canvas closest to the photograph.
 // The search runs on a reduced copy of the canvas; accepted dabs are also
 // composited at full resolution onto the destination.
+#include "effects/painting/impasto.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -168,10 +170,7 @@ class BandWorker {
   }
 
   void LatePositions() {
-    const double density = 8.0 * (r_.P3 / 100.0) * (r_.P3 / 100.0) + 0.002;
-    double raw = double(r_.WorkW) * double(y1_ - y0_) / double(std::max(1, r_.WorkBrushSize * r_.WorkBrushSize)) *
-                 density;
-    const int64_t B = std::clamp<int64_t>(Round(raw), 1, 100000);
+    const int64_t B = ImpastoLateBudget(r_.WorkW, y1_ - y0_, r_.WorkBrushSize, r_.P3);
     int64_t attempts = 0, accepted = 0;
     while (true) {
       if (IsEffectCancelled()) return;
@@ -356,8 +355,6 @@ class BandWorker {
 };
 
 void BuildGradientMap(TImpastoRun& r) {
-  r.GradW = std::min(r.WorkW, 256);
-  r.GradH = std::max<int>(1, int(Round(double(r.WorkH) * r.GradW / std::max(1, r.WorkW))));
   auto g = MakeWorkSurface(r.GradW, r.GradH);
   g->GetCanvas()->DrawImageRect(r.workSrcSurface->MakeImageSnapshot(), RectF::MakeWH(r.GradW, r.GradH),
                                 SamplingOptions::LinearMipNearest());
@@ -386,8 +383,33 @@ int BandCount() {
 
 }  // namespace
 
+TImpastoSettings ImpastoSettings(int w, int h, int P1, int P2, int P3, int P4, int P5) {
+  TImpastoSettings s;
+  s.Smin = std::clamp<int>(int(Round(P1 * 5.12)), 3, 1024);
+  s.Smax = std::clamp<int>(int(Round(P2 * 5.12)), s.Smin, 2048);
+  s.P3 = std::clamp(P3, 0, 100);
+  s.Q = std::clamp(P4, 0, 100);
+  s.GlobalOpacity = std::max(0.05f, float(std::clamp(P5, 0, 100)) / 100.0f);
+  s.RefineBase = s.Q / 10 + 2;
+  s.PassCount = std::clamp<int>(int(Round(s.Q / 25.0)) * 4 + 8, 6, 18);
+  s.SkipLimit = int(Round((100 - s.Q) * 0.45)) + 20;
+  s.ScaleFactor = (int64_t(w) * h > 1920000 && s.Q < 98) ? 2 : 1;
+  s.WorkW = std::max(1, w / s.ScaleFactor);
+  s.WorkH = std::max(1, h / s.ScaleFactor);
+  s.GradW = std::min(s.WorkW, 256);
+  s.GradH = std::max<int>(1, int(Round(double(s.WorkH) * s.GradW / std::max(1, s.WorkW))));
+  return s;
+}
+
+int64_t ImpastoLateBudget(int WorkW, int bandRows, int WorkBrushSize, int P3) {
+  const double density = 8.0 * (P3 / 100.0) * (P3 / 100.0) + 0.002;
+  double raw = double(WorkW) * double(bandRows) / double(std::max(1, WorkBrushSize * WorkBrushSize)) * density;
+  return std::clamp<int64_t>(Round(raw), 1, 100000);
+}
+
 void SystematicPainting(const Image& Source, Surface& Dest, int P1, int P2, int P3, int P4, int P5, bool Preview) {
   if (!Source || !Dest.GetCanvas()) return;
+  RequireDestOfSourceSize(Source, Dest);
   TImpastoRun r;
   r.Preview = Preview;
   r.w = Source.width();
@@ -403,16 +425,20 @@ void SystematicPainting(const Image& Source, Surface& Dest, int P1, int P2, int 
     r.DoClear = PrepareStartCanvas(Dest, Source);
   }
 
-  r.Smin = std::clamp<int>(int(Round(P1 * 5.12)), 3, 1024);
-  r.Smax = std::clamp<int>(int(Round(P2 * 5.12)), r.Smin, 2048);
-  r.P3 = std::clamp(P3, 0, 100);
-  r.Q = std::clamp(P4, 0, 100);
-  r.GlobalOpacity = std::max(0.05f, float(std::clamp(P5, 0, 100)) / 100.0f);
-  r.RefineBase = r.Q / 10 + 2;
-  const int N = std::clamp<int>(int(Round(r.Q / 25.0)) * 4 + 8, 6, 18);
-  r.ScaleFactor = (int64_t(r.w) * r.h > 1920000 && r.Q < 98) ? 2 : 1;
-  r.WorkW = std::max(1, r.w / r.ScaleFactor);
-  r.WorkH = std::max(1, r.h / r.ScaleFactor);
+  const TImpastoSettings st = ImpastoSettings(r.w, r.h, P1, P2, P3, P4, P5);
+  r.Smin = st.Smin;
+  r.Smax = st.Smax;
+  r.P3 = st.P3;
+  r.Q = st.Q;
+  r.GlobalOpacity = st.GlobalOpacity;
+  r.RefineBase = st.RefineBase;
+  const int N = st.PassCount;
+  r.ScaleFactor = st.ScaleFactor;
+  r.WorkW = st.WorkW;
+  r.WorkH = st.WorkH;
+  r.GradW = st.GradW;
+  r.GradH = st.GradH;
+  r.SkipLimit = st.SkipLimit;
 
   // Work source: the photograph at search resolution.
   r.workSrcSurface = MakeWorkSurface(r.WorkW, r.WorkH);
@@ -450,7 +476,6 @@ void SystematicPainting(const Image& Source, Surface& Dest, int P1, int P2, int 
     r.ScanLimit = int(Round(r.WorkBrushSize * 0.7)) + 2;
     r.ScratchSize = int(Round(std::min(r.Smax, std::min(r.WorkW, r.WorkH) / 2) * 1.5)) + 256;
     r.ScratchCenter = r.ScratchSize / 2;
-    r.SkipLimit = int(Round((100 - r.Q) * 0.45)) + 20;
     r.SkipCheck = pass == 0 && r.DoClear;
     r.Threshold = int(Round(double(r.WorkBrushSize) * r.WorkBrushSize * 0.35));
     const int wbs = r.WorkBrushSize;

@@ -2,6 +2,8 @@
 // with a mark size falling from the largest to the smallest, looks for places
 // where the canvas differs most from the photograph, tries a few marks there
 // and keeps the best one when it improves the canvas enough.
+#include "effects/painting/oil_pastel.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -153,6 +155,23 @@ void MarkAttempt(TOilPastelRun& r, ScratchSurface& scratch, const TMarkStep& k) 
 
 }  // namespace
 
+TPastelSizes OilPastelSizes(int P1, int P2, bool doClear) {
+  int p1 = P1;
+  if (p1 >= P2) p1 = P2 - 5;
+  p1 = std::max(0, p1);
+  TPastelSizes s;
+  s.Smin = 4 * p1 + 3;
+  s.Smax = 4 * P2 + 3;
+  if (!doClear) s.Smax = (2 * s.Smax) / 3;
+  s.Smin = std::min(s.Smin, s.Smax);
+  return s;
+}
+
+int OilPastelExtraPasses(int size) {
+  if (size >= 50 || size < 1) return 0;
+  return std::clamp(((2 * (14000 / (size * size))) / 3 - 1) / 5, 0, 50);
+}
+
 void NewRandomStrokes_BestOfN(const Image& Source, Surface& Dest, int P1, int P2, int P3, int P4, int P5,
                               bool Preview) {
   CheckCancellation();
@@ -164,20 +183,17 @@ void NewRandomStrokes_BestOfN(const Image& Source, Surface& Dest, int P1, int P2
   r.Source = &Source;
   r.Dest = &Dest;
   r.Preview = Preview;
-  int p1 = P1, p2 = P2;
-  if (p1 >= p2) p1 = p2 - 5;
-  p1 = std::max(0, p1);
-  r.Smin = 4 * p1 + 3;
-  r.Smax = 4 * p2 + 3;
   r.Iter = std::max(1, P3);
   r.Q = std::max(1, P4);
   r.N0 = 25 * r.Q;
   r.op = std::max(0.1f, float(P5) / 100.0f);
 
-  r.w = Source ? Source.width() : 0;
-  r.h = Source ? Source.height() : 0;
+  if (!Source) return;
+  RequireDestOfSourceSize(Source, Dest);
+  r.w = Source.width();
+  r.h = Source.height();
   if (r.w <= 99 || r.h <= 99) {
-    if (Source) FinishUnpainted(Source, Dest, Preview);
+    FinishUnpainted(Source, Dest, Preview);
     return;
   }
 
@@ -198,8 +214,9 @@ void NewRandomStrokes_BestOfN(const Image& Source, Surface& Dest, int P1, int P2
   } else {
     r.DoClear = PrepareStartCanvas(Dest, Source);
   }
-  if (!r.DoClear) r.Smax = (2 * r.Smax) / 3;
-  r.Smin = std::min(r.Smin, r.Smax);
+  const TPastelSizes sizes = OilPastelSizes(P1, P2, r.DoClear);
+  r.Smin = sizes.Smin;
+  r.Smax = sizes.Smax;
   r.canvas = Dest.PeekPixels();
 
   int Sx = std::min(r.Smax, std::min(r.w / 2, r.h / 2));
@@ -243,8 +260,7 @@ void NewRandomStrokes_BestOfN(const Image& Source, Surface& Dest, int P1, int P2
     if (0.25 * r.Smax > size) M /= 2;
     k.M = std::max(1, M);
     k.st = size < 31 ? 1 : (size < 61 ? 2 : 4);
-    int E = 0;
-    if (size < 50) E = std::clamp(((2 * (14000 / (size * size))) / 3 - 1) / 5, 0, 50);
+    const int E = OilPastelExtraPasses(size);
     int L = r.Iter;
     if (size > 30) L = std::max(1, r.Iter / 2);
     if (size > 60) L = std::max(1, L / 3);

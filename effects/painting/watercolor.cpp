@@ -86,6 +86,7 @@ Image ImageOfBuffer(const std::vector<uint32_t>& buf, int w, int h) {
 void CentralSpokeEffect(const Image& Source, Surface& Dest, int P1, int P2, int P3, int P4, int P5, bool Preview) {
   CheckCancellation();
   if (!Source) return;
+  RequireDestOfSourceSize(Source, Dest);
   TWatercolorRun r;
   r.Preview = Preview;
   r.Dest = &Dest;

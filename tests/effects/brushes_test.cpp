@@ -192,14 +192,21 @@ TEST(BrushCells, ProbeRowsDecideWhichCellsAreUsable) {
 
   BrushTable fixed;
   std::vector<float> angles;
-  ExtractFixedBrushCells(atlas, 10, fixed, angles);  // 10 cells: 8 in the sheet, 2 below it
-  ASSERT_EQ(fixed.size(), 10u);
-  ASSERT_EQ(angles.size(), 10u);
+  ExtractFixedBrushCells(atlas, 6, fixed, angles);
+  ASSERT_EQ(fixed.size(), 6u);
+  ASSERT_EQ(angles.size(), 6u);
   EXPECT_TRUE(fixed[2].hasPaint());  // the off-centre brush is used here
   EXPECT_FALSE(fixed[1].hasPaint());
-  EXPECT_FALSE(fixed[8]);  // outside the sheet: absent
-  EXPECT_FALSE(fixed[9]);
   EXPECT_NEAR(angles[0], 0.0f, 1e-3);
+  // More cells than the sheet holds: the ones below it are absent and cost nothing.
+  ExtractFixedBrushCells(atlas, 2000000000, fixed, angles);
+  EXPECT_EQ(fixed.size(), 8u);
+  EXPECT_EQ(angles.size(), 8u);
+  // A partial cell keeps its part inside the sheet.
+  ExtractFixedBrushCells(atlas.MakeSubset(IRect::MakeWH(300, 200)), 3, fixed, angles);
+  ASSERT_EQ(fixed.size(), 2u);
+  EXPECT_TRUE(fixed[0].hasPaint());
+  EXPECT_EQ(fixed[0].width(), 256);
 
   EXPECT_TRUE(ExtractBrushCells(Image()).empty());
   // A narrower-than-grid atlas stops at the first cell that does not fit.

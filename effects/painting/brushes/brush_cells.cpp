@@ -50,7 +50,14 @@ BrushTable ExtractBrushCells(const Image& atlas) {
 }
 
 void ExtractFixedBrushCells(const Image& sheet, int count, BrushTable& brushes, std::vector<float>& angles) {
-  count = std::max(0, count);
+  // One past the last cell that overlaps the sheet.
+  int inSheet = 0;
+  if (sheet) {
+    int cols = std::min(kBrushAtlasColumns, (sheet.width() + kBrushCell - 1) / kBrushCell);
+    int rows = (sheet.height() + kBrushCell - 1) / kBrushCell;
+    inSheet = (rows - 1) * kBrushAtlasColumns + cols;
+  }
+  count = std::clamp(count, 0, inSheet);
   brushes.assign(size_t(count), BrushTip());
   angles.assign(size_t(count), 0.0f);
   for (int k = 0; k < count; ++k) {

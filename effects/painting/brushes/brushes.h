@@ -85,6 +85,8 @@ BrushTable ExtractBrushCells(const Image& atlas);
 // Cuts the first `count` cells of a grid atlas without any test and measures
 // their orientation (ComputeBrushAngle). Cells outside the sheet are absent
 // tips (they paint nothing); a cell partly outside keeps the part inside.
+// The table stops after the sheet's last cell: indices beyond it are absent
+// too, so a brush count larger than the sheet costs nothing.
 void ExtractFixedBrushCells(const Image& sheet, int count, BrushTable& brushes, std::vector<float>& angles);
 
 // Orientation of a brush shape in radians (y pointing down): the direction of
@@ -235,6 +237,11 @@ void ApplyImpastoRelief(const PixelView& scratch, int C, int a, int K, int lo, i
 // over a transparent canvas; when there is none, `dest` is left as it is.
 // Returns the erase-background setting (the effects' DoClear).
 bool PrepareStartCanvas(Surface& dest, const Image& source);
+
+// Painting routines write the destination's pixels at the picture's
+// coordinates: a destination of another size is refused (std::invalid_argument)
+// before anything is touched.
+void RequireDestOfSourceSize(const Image& source, Surface& dest);
 
 // Copies source into dest unchanged (dest cleared to transparent first where
 // the sizes differ).

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 
 #include "effects/painting/brushes/brushes.h"
 #include "engine/driver.h"
@@ -46,6 +47,11 @@ bool PrepareStartCanvas(Surface& dest, const Image& source) {
 }
 
 void CopySourceToDest(const Image& source, Surface& dest) { ClearAndCopy(source, dest); }
+
+void RequireDestOfSourceSize(const Image& source, Surface& dest) {
+  if (!source || dest.width() != source.width() || dest.height() != source.height())
+    throw std::invalid_argument("The destination does not match the picture's size");
+}
 
 void FinishUnpainted(const Image& source, Surface& dest, bool preview) {
   CopySourceToDest(source, dest);

@@ -20,11 +20,14 @@ namespace {
 
 inline int RoundInt(double v) { return int(std::nearbyint(v)); }
 
+// These steps also serve tools that run outside any effect run.
+bool Cancelled() { return DriverIfAny() && IsEffectCancelled(); }
+
 // Row bands of [0, h) across cores; stops between bands once the run is cancelled.
 template <typename F>
 void ForRows(int h, int grain, F&& body) {
   ParallelFor(0, h, grain, [&](int lo, int hi) {
-    if (IsEffectCancelled()) throw EAbort();
+    if (Cancelled()) throw EAbort();
     body(lo, hi);
   });
 }
@@ -368,7 +371,7 @@ void DrawEdgeStrokes(const Image& source, Surface& out, int Threshold, int Stren
   };
   // Strokes reach neighbouring rows, so they are drawn in order on one thread.
   for (int y = 1; y <= h - 2; ++y) {
-    if ((y & 63) == 0 && IsEffectCancelled()) throw EAbort();
+    if ((y & 63) == 0 && Cancelled()) throw EAbort();
     for (int x = 1; x <= w - 2; ++x) {
       int TL = Y(x - 1, y - 1), T = Y(x, y - 1), TR = Y(x + 1, y - 1);
       int L = Y(x - 1, y), Rr = Y(x + 1, y);
