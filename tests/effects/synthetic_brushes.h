@@ -58,10 +58,19 @@ inline std::vector<Image> StrokeBrushes(int count) {
   return out;
 }
 
-// The three grid atlases of the program at their sizes, synthetic.
-inline Image SyntheticDefaultBrushes() { return MakeAtlas(StrokeBrushes(40), 6); }
-inline Image SyntheticPastelBrushes() { return MakeAtlas(StrokeBrushes(13), 2); }
-inline Image SyntheticWatercolorBrushes() { return MakeAtlas(StrokeBrushes(21), 3); }
+// The three grid atlases of the program at their sizes, synthetic (made once).
+inline Image SyntheticDefaultBrushes() {
+  static const Image atlas = MakeAtlas(StrokeBrushes(40), 6);
+  return atlas;
+}
+inline Image SyntheticPastelBrushes() {
+  static const Image atlas = MakeAtlas(StrokeBrushes(13), 2);
+  return atlas;
+}
+inline Image SyntheticWatercolorBrushes() {
+  static const Image atlas = MakeAtlas(StrokeBrushes(21), 3);
+  return atlas;
+}
 
 // Answers the driver's embedded-picture hook with the synthetic atlases.
 inline void InstallSyntheticAtlases(EffectDriver& d) {
