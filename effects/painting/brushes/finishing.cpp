@@ -108,8 +108,8 @@ typedef uint32_t U8 __attribute__((vector_size(32)));
 // Eight neighbouring output pixels at once (x .. x + 7, all taps inside the
 // picture): every lane sees the same spatial weight at each tap, so the work
 // is the same arithmetic as SmoothPixelInt, eight lanes wide.
-__attribute__((target_clones("avx2", "default"))) void SmoothBlock8(const SmoothPlanes& P, const int32_t* spatial,
-                                                                    int x, int y, uint32_t* out) {
+__attribute__((always_inline)) inline void SmoothBlock8Body(const SmoothPlanes& P, const int32_t* spatial, int x,
+                                                             int y, uint32_t* out) {
   const int R = P.R, side = 2 * R + 1;
   U8 g;
   std::memcpy(&g, P.gat(x, y), sizeof g);
@@ -145,7 +145,32 @@ __attribute__((target_clones("avx2", "default"))) void SmoothBlock8(const Smooth
   }
 }
 
+// The same block compiled for the baseline and for AVX2, chosen once by a
+// run-time CPU check (an explicit pointer rather than an ifunc, which would be
+// resolved before sanitizer runtimes start).
+using SmoothBlockFn = void (*)(const SmoothPlanes&, const int32_t*, int, int, uint32_t*);
+void SmoothBlock8Base(const SmoothPlanes& P, const int32_t* spatial, int x, int y, uint32_t* out) {
+  SmoothBlock8Body(P, spatial, x, y, out);
+}
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) void SmoothBlock8Avx2(const SmoothPlanes& P, const int32_t* spatial, int x, int y,
+                                                       uint32_t* out) {
+  SmoothBlock8Body(P, spatial, x, y, out);
+}
+#endif
+SmoothBlockFn SmoothBlock8() {
+  static const SmoothBlockFn fn = [] {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) return &SmoothBlock8Avx2;
+#endif
+    return &SmoothBlock8Base;
+  }();
+  return fn;
+}
+
 void SmoothRowsInt(const SmoothPlanes& P, const int32_t* spatial, int y0, int y1, uint32_t* out, size_t outStride) {
+  const SmoothBlockFn block = SmoothBlock8();
   const int R = P.R;
   for (int y = y0; y < y1; ++y) {
     uint32_t* o = out + size_t(y) * outStride;
@@ -153,7 +178,7 @@ void SmoothRowsInt(const SmoothPlanes& P, const int32_t* spatial, int y0, int y1
     for (; x < std::min(R, P.w); ++x) o[x] = SmoothPixelInt(P, spatial, x, y);
     // 32-bit lane sums hold up to radius 20.
     if (R <= 20)
-      for (; x + 8 <= P.w - R; x += 8) SmoothBlock8(P, spatial, x, y, o + x);
+      for (; x + 8 <= P.w - R; x += 8) block(P, spatial, x, y, o + x);
     for (; x < P.w; ++x) o[x] = SmoothPixelInt(P, spatial, x, y);
   }
 }
