@@ -296,7 +296,7 @@ class BandWorker {
   void Relief(int a) {
     const int C = C_;
     int lo = std::max(1, C - a / 2 - 2), hi = std::min(r_.ScratchSize - 2, C + a / 2 + 2);
-    ApplyImpastoRelief(scratch_.view(), C, a, r_.ImpastoStrength, lo, hi);
+    ApplyImpastoRelief(scratch_.view(), C, a, r_.ImpastoStrength, lo, hi, scratch_.painted());
   }
 
   // Composites the painted scratch pixels inside the scratch rectangle `area`

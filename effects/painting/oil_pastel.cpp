@@ -134,7 +134,7 @@ void MarkAttempt(TOilPastelRun& r, ScratchSurface& scratch, const TMarkStep& k) 
   scratch.Clear();
   scratch.Stamp(BrushStamp(r.PrecomputedBrushes[size_t(bestBrush)], colour, r.C, r.C, bestAngle, size, size, r.op,
                            SamplingOptions::High()));
-  if (size > 29) ApplyImpastoRelief(scratch.view(), r.C, size, kReliefStrength, k.lo + 1, k.hi - 1);
+  if (size > 29) ApplyImpastoRelief(scratch.view(), r.C, size, kReliefStrength, k.lo + 1, k.hi - 1, scratch.painted());
   IRect area = scratch.painted();
   if (!area.intersect({k.lo, k.lo, k.hi + 1, k.hi + 1})) return;
   const PixelView& sv = scratch.view();

@@ -279,6 +279,14 @@ TEST(ApplyImpastoRelief, LightensLeftAndDownDarkensRightAndUp) {
       ASSERT_TRUE(IsValidPremul(v.at(x, y)));
     }
 
+  // Naming the painted part gives the same shading.
+  ScratchSurface s2(S, S);
+  PixelView v2 = s2.view();
+  for (int y = C - 15; y <= C + 15; ++y)
+    for (int x = C - 15; x <= C + 15; ++x) v2.at(x, y) = 0xFF808080u;
+  ApplyImpastoRelief(v2, C, a, 30, C - 20, C + 20, IRect{C - 15, C - 15, C + 16, C + 16});
+  EXPECT_EQ(MaxChannelDiff(Snapshot(v2), Snapshot(v)), 0);
+
   // Outside lo..hi nothing changes.
   for (int y = C - 15; y <= C + 15; ++y)
     for (int x = C - 15; x <= C + 15; ++x) v.at(x, y) = 0xFF808080u;

@@ -228,7 +228,10 @@ inline int BrushColorDistance(TAlphaColor a, TAlphaColor b) {
 // darkened, most strongly near the centre (diamond fall-off of reach
 // a / 2 + a / 4). K is the strength; only rows and columns lo..hi are shaded.
 // Only colour channels change, so the result stays validly premultiplied.
-void ApplyImpastoRelief(const PixelView& scratch, int C, int a, int K, int lo, int hi);
+// `painted` may name the part of the scratch that holds paint (as
+// ScratchSurface::painted() does): pixels outside it have no alpha to shade.
+void ApplyImpastoRelief(const PixelView& scratch, int C, int a, int K, int lo, int hi,
+                        const IRect& painted = IRect{-(1 << 30), -(1 << 30), 1 << 30, 1 << 30});
 
 // The canvas a full run of a painting effect starts from, drawn on `dest`.
 // With "erase background" on: opaque white when every pixel of `source` is

@@ -79,7 +79,7 @@ Image RunBrushAtlas(int* brushCount) {
   return atlas;
 }
 
-void ApplyImpastoRelief(const PixelView& scratch, int C, int a, int K, int lo, int hi) {
+void ApplyImpastoRelief(const PixelView& scratch, int C, int a, int K, int lo, int hi, const IRect& painted) {
   if (!scratch || a <= 0) return;
   // Neighbours one pixel away are read, so the border rows and columns stay out.
   lo = std::max(lo, 1);
@@ -87,10 +87,10 @@ void ApplyImpastoRelief(const PixelView& scratch, int C, int a, int K, int lo, i
   int half = a / 2;
   int d = std::max(1, half + a / 4);
   // Only the diamond |i - C| + |j - C| < d can change.
-  int i0 = std::max(lo, C - d + 1), i1 = std::min(hi, C + d - 1);
+  int i0 = std::max({lo, C - d + 1, painted.top}), i1 = std::min({hi, C + d - 1, painted.bottom - 1});
   for (int i = i0; i <= i1; ++i) {
     int reach = d - 1 - std::abs(i - C);
-    int j0 = std::max(lo, C - reach), j1 = std::min(hi, C + reach);
+    int j0 = std::max({lo, C - reach, painted.left}), j1 = std::min({hi, C + reach, painted.right - 1});
     uint32_t* row = scratch.row(i);
     const uint32_t* up = scratch.row(i - 1);
     const uint32_t* down = scratch.row(i + 1);
