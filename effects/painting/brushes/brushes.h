@@ -50,9 +50,16 @@ class BrushTip {
     int width = 0, height = 0;
     int stride = 0;              // width + 2 kPad
     std::vector<uint8_t> alpha;  // (height + 2 kPad) rows of `stride` bytes
+    // Largest alpha of the 4 x 4 texels (x - 1 .. x + 2, y - 1 .. y + 2): zero
+    // where no filter footprint anchored at (x, y) can pick up paint, which
+    // lets the samplers skip the empty parts of a brush cheaply.
+    std::vector<uint8_t> reach;
     // Alpha at (x, y); x and y may reach kPad texels beyond the level.
     const uint8_t* at(int x, int y) const {
       return alpha.data() + size_t(y + kPad) * size_t(stride) + size_t(x + kPad);
+    }
+    const uint8_t* reachAt(int x, int y) const {
+      return reach.data() + size_t(y + kPad) * size_t(stride) + size_t(x + kPad);
     }
   };
 
@@ -324,6 +331,7 @@ void BrushStamp::Scan(const IRect& area, int x0, int y0, int step, Fn& fn) const
   const BrushTip::Level& L = *level_;
   const int stride = L.stride;
   const uint8_t* base = L.at(0, 0);
+  const uint8_t* reach = L.reachAt(0, 0);
   const int lwMax = L.width, lhMax = L.height;
   constexpr double kFix = 65536.0;
   const int32_t wF = int32_t(w_ * kFix), hF = int32_t(h_ * kFix);
@@ -372,6 +380,7 @@ void BrushStamp::Scan(const IRect& area, int x0, int y0, int step, Fn& fn) const
         if (ix > lwMax) ix = lwMax, fx = 0;
         if (iy < -2) iy = -2, fy = 0;
         if (iy > lhMax) iy = lhMax, fy = 0;
+        if (reach[iy * stride + ix] == 0) continue;
         const uint8_t* p = base + iy * stride + ix;
         int top = p[0] * (256 - fx) + p[1] * fx;
         int bot = p[stride] * (256 - fx) + p[stride + 1] * fx;
@@ -383,6 +392,7 @@ void BrushStamp::Scan(const IRect& area, int x0, int y0, int step, Fn& fn) const
         if (ix > lwMax) ix = lwMax, fx = 0;
         if (iy < -2) iy = -2, fy = 0;
         if (iy > lhMax) iy = lhMax, fy = 0;
+        if (reach[iy * stride + ix] == 0) continue;
         const int16_t* wx = mitchell + 4 * fx;
         const int16_t* wy = mitchell + 4 * fy;
         const uint8_t* p = base + (iy - 1) * stride + (ix - 1);

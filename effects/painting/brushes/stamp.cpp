@@ -67,6 +67,28 @@ BrushTip::BrushTip(const Image& img) {
       // Replicated edges: sampling just outside the image reads its border.
       for (int x = -kPad; x < v.width + kPad; ++x) dst[x + kPad] = uint8_t(src[std::clamp(x, 0, v.width - 1)] >> 24);
     }
+    // 4 x 4 maximum, separably: columns x - 1 .. x + 2, then rows y - 1 .. y + 2.
+    const int rows = v.height + 2 * kPad;
+    std::vector<uint8_t> across(L.alpha.size(), 0);
+    L.reach.assign(L.alpha.size(), 0);
+    for (int y = 0; y < rows; ++y) {
+      const uint8_t* a = L.alpha.data() + size_t(y) * size_t(L.stride);
+      uint8_t* o = across.data() + size_t(y) * size_t(L.stride);
+      for (int x = 0; x < L.stride; ++x) {
+        uint8_t m = 0;
+        for (int t = std::max(0, x - 1); t <= std::min(L.stride - 1, x + 2); ++t) m = std::max(m, a[t]);
+        o[x] = m;
+      }
+    }
+    for (int y = 0; y < rows; ++y) {
+      uint8_t* o = L.reach.data() + size_t(y) * size_t(L.stride);
+      for (int x = 0; x < L.stride; ++x) {
+        uint8_t m = 0;
+        for (int t = std::max(0, y - 1); t <= std::min(rows - 1, y + 2); ++t)
+          m = std::max(m, across[size_t(t) * size_t(L.stride) + size_t(x)]);
+        o[x] = m;
+      }
+    }
     if (k == 0)
       for (int y = 0; y < v.height && !hasPaint_; ++y)
         for (int x = 0; x < v.width; ++x)
