@@ -38,7 +38,8 @@ struct TGradientInfo {
 class StripeLocks {
  public:
   static constexpr int kRows = 16;
-  explicit StripeLocks(int rows) : count_(std::max(1, (rows + kRows - 1) / kRows)), m_(new std::shared_mutex[size_t(count_)]) {}
+  explicit StripeLocks(int rows)
+      : count_(std::max(1, (rows + kRows - 1) / kRows)), m_(new std::shared_mutex[size_t(count_)]) {}
   void LockShared(int y0, int y1) {
     for (int s = First(y0); s <= Last(y1); ++s) m_[size_t(s)].lock_shared();
   }
@@ -258,8 +259,8 @@ class BandWorker {
       if (!r_.IsStochastic && !r_.SkipCheck && BrushColorDistance(s, r_.WorkDest.at(x, y)) < r_.SkipLimit)
         return;  // the canvas already matches here
       const TGradientInfo* gi = GradientAt(x, y);
-      double theta = (!gi || gi->Magnitude < 16) ? rnd_.Unit() * 2 * std::numbers::pi
-                                                 : double(gi->Angle) + std::numbers::pi / 2;
+      double theta =
+          (!gi || gi->Magnitude < 16) ? rnd_.Unit() * 2 * std::numbers::pi : double(gi->Angle) + std::numbers::pi / 2;
       int64_t bestScore = -2147483647;
       for (int n = 0; n < r_.CurrentRefineCount; ++n) {
         int k = rnd_(r_.kBrushCount);
@@ -366,8 +367,10 @@ void BuildGradientMap(TImpastoRun& r) {
   };
   for (int y = 1; y <= r.GradH - 2; ++y)
     for (int x = 1; x <= r.GradW - 2; ++x) {
-      int gx = (2 * L(x + 1, y) + L(x + 1, y - 1) + L(x + 1, y + 1)) - (2 * L(x - 1, y) + L(x - 1, y - 1) + L(x - 1, y + 1));
-      int gy = (2 * L(x, y + 1) + L(x - 1, y + 1) + L(x + 1, y + 1)) - (2 * L(x, y - 1) + L(x - 1, y - 1) + L(x + 1, y - 1));
+      int gx =
+          (2 * L(x + 1, y) + L(x + 1, y - 1) + L(x + 1, y + 1)) - (2 * L(x - 1, y) + L(x - 1, y - 1) + L(x - 1, y + 1));
+      int gy =
+          (2 * L(x, y + 1) + L(x - 1, y + 1) + L(x + 1, y + 1)) - (2 * L(x, y - 1) + L(x - 1, y - 1) + L(x + 1, y - 1));
       TGradientInfo& gi = r.GradientMap[size_t(y) * size_t(r.GradW) + size_t(x)];
       gi.Magnitude = uint8_t(std::min(std::abs(gx) + std::abs(gy), 255));
       gi.Angle = float(std::atan2(double(gy), double(gx)));

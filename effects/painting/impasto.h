@@ -14,10 +14,10 @@ struct TImpastoSettings {
   int Smin = 3, Smax = 3;  // dab sizes of the last and the first pass (pixels)
   int P3 = 0, Q = 0;       // density and quality, 0..100
   float GlobalOpacity = 1;
-  int RefineBase = 2;      // brushes tried per position on large dabs
-  int PassCount = 8;       // passes 0..PassCount
-  int SkipLimit = 20;      // colour distance under which the canvas counts as matching
-  int ScaleFactor = 1;     // the search runs at 1 / ScaleFactor resolution
+  int RefineBase = 2;   // brushes tried per position on large dabs
+  int PassCount = 8;    // passes 0..PassCount
+  int SkipLimit = 20;   // colour distance under which the canvas counts as matching
+  int ScaleFactor = 1;  // the search runs at 1 / ScaleFactor resolution
   int WorkW = 1, WorkH = 1;
   int GradW = 1, GradH = 1;  // direction map, at most 256 wide
 };

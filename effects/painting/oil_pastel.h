@@ -17,7 +17,6 @@ TPastelSizes OilPastelSizes(int P1, int P2, bool doClear);
 // Extra attempts per search loop for marks of this size: small marks need many.
 int OilPastelExtraPasses(int size);
 
-void NewRandomStrokes_BestOfN(const Image& Source, Surface& Dest, int P1, int P2, int P3, int P4, int P5,
-                              bool Preview);
+void NewRandomStrokes_BestOfN(const Image& Source, Surface& Dest, int P1, int P2, int P3, int P4, int P5, bool Preview);
 
 }  // namespace lq

@@ -11,14 +11,14 @@ namespace lq {
 
 // Values derived from the sliders and the picture size.
 struct TWatercolorSettings {
-  int K = 3;                 // spokes per wash
-  float g = 0;               // complexity 0..1
-  double SizeFactor = 1;     // larger reach and more washes on very large pictures
-  double R0 = 0;             // base ray reach
-  int ShapeCount = 0;        // wash passes
-  int T = 0;                 // colour threshold of the rays
-  float sigma = 0;           // ray-length smoothing width
-  float op = 1;              // wash opacity
+  int K = 3;              // spokes per wash
+  float g = 0;            // complexity 0..1
+  double SizeFactor = 1;  // larger reach and more washes on very large pictures
+  double R0 = 0;          // base ray reach
+  int ShapeCount = 0;     // wash passes
+  int T = 0;              // colour threshold of the rays
+  float sigma = 0;        // ray-length smoothing width
+  float op = 1;           // wash opacity
 };
 
 // paintOver: the canvas is the picture on display rather than a cleared page.

@@ -1,9 +1,10 @@
+#include "effects/painting/brushes/brushes.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <numbers>
 
-#include "effects/painting/brushes/brushes.h"
 #include "tests/effects/synthetic_brushes.h"
 #include "tests/support/harness.h"
 
@@ -43,10 +44,10 @@ TEST(StampBrush, MatchesCanvasDrawing) {
     TAlphaColor color;
   };
   const Case cases[] = {
-      {20, 0.0, 40.0, 40.0, 1.0f, 0xFF3366CC},     {20, 0.7, 40.3, 41.6, 1.0f, 0xFFE0A000},
-      {60, 1.9, 64.5, 60.2, 1.0f, 0xFF10B060},     {60, -2.4, 70.0, 66.7, 0.35f, 0xFFFFFFFF},
-      {200, 0.3, 120.4, 110.9, 1.0f, 0xFF802040},  {200, 3.0, 128.0, 128.0, 0.8f, 0xFF000000},
-      {300, 0.9, 128.0, 120.0, 1.0f, 0xC0FF8040},  {7, 2.2, 30.5, 20.5, 1.0f, 0xFF00FFFF},
+      {20, 0.0, 40.0, 40.0, 1.0f, 0xFF3366CC},    {20, 0.7, 40.3, 41.6, 1.0f, 0xFFE0A000},
+      {60, 1.9, 64.5, 60.2, 1.0f, 0xFF10B060},    {60, -2.4, 70.0, 66.7, 0.35f, 0xFFFFFFFF},
+      {200, 0.3, 120.4, 110.9, 1.0f, 0xFF802040}, {200, 3.0, 128.0, 128.0, 0.8f, 0xFF000000},
+      {300, 0.9, 128.0, 120.0, 1.0f, 0xC0FF8040}, {7, 2.2, 30.5, 20.5, 1.0f, 0xFF00FFFF},
       {90, 0.5, 10.0, 240.0, 1.0f, 0xFF4080FF},  // partly off the surface
   };
   Image bg = TestPattern(256, 256);
@@ -58,8 +59,7 @@ TEST(StampBrush, MatchesCanvasDrawing) {
     a->GetCanvas()->DrawImage(bg, 0, 0);
     b->GetCanvas()->DrawImage(bg, 0, 0);
     StampBrush(a->PeekPixels(), tip, k.color, k.cx, k.cy, k.angle, k.size, k.opacity);
-    CanvasStamp(*b, tip.image(), k.color, k.cx, k.cy, k.angle, k.size, k.opacity,
-                SamplingOptions::LinearMipNearest());
+    CanvasStamp(*b, tip.image(), k.color, k.cx, k.cy, k.angle, k.size, k.opacity, SamplingOptions::LinearMipNearest());
     Image ia = a->MakeImageSnapshot(), ib = b->MakeImageSnapshot();
     EXPECT_LE(MaxChannelDiff(ia, ib), 4);
     EXPECT_GT(MaxChannelDiff(ia, bg), 20);  // it did paint
@@ -156,7 +156,7 @@ TEST(StampBrush, TouchesOnlyItsBoundsAndIgnoresDegenerateInput) {
   StampBrush(b, tip, 0xFF000000, 50, 50, 0, -10);
   StampBrush(b, tip, 0xFF000000, nan, 50, 0, 40);
   StampBrush(b, tip, 0xFF000000, 50, 50, nan, 40);
-  StampBrush(b, tip, 0x00000000, 50, 50, 0, 40);   // transparent colour
+  StampBrush(b, tip, 0x00000000, 50, 50, 0, 40);  // transparent colour
   StampBrush(b, tip, 0xFF000000, 50, 50, 0, 40, 0.0f);
   StampBrush(b, tip, 0xFF000000, 5000, 50, 0, 40);  // far off the surface
   StampBrush(b, tip, 0xFF000000, 50, 50, 0, 1e12);
@@ -179,7 +179,7 @@ TEST(ComputeBrushAngle, MeasuresTheLongAxis) {
 // the probe rows; 304 takes its first N cells as they are.
 TEST(BrushCells, ProbeRowsDecideWhichCellsAreUsable) {
   std::vector<Image> cells = {
-      SoftEllipseBrush(80, 30),                  // 0: usable
+      SoftEllipseBrush(80, 30),                   // 0: usable
       Image(),                                    // 1: empty
       SoftEllipseBrush(30, 30, 0, false, 70, 0),  // 2: off the centre column: misses every probe
       SoftEllipseBrush(10, 8, 0, false, 0, 32),   // 3: only near row 160: usable
@@ -240,8 +240,7 @@ TEST(BlendOverPremul, Table) {
       {0x80400000, 0xFFFFFFFF, 0xFFBF7F7F},  // half over white: t = 255*127 -> 127
       {0x80000080, 0x00000000, 0x80000080},  // over nothing
       {0x01010101, 0xFFFFFFFF, 0xFFFFFFFF},  // faint source over white stays in range
-      {0xFE000000, 0xFFFFFFFF, 0xFF010101},
-      {0x40102030, 0x80804020, 0xA0705048},
+      {0xFE000000, 0xFFFFFFFF, 0xFF010101}, {0x40102030, 0x80804020, 0xA0705048},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(BlendOverPremul(c.s, c.d), c.want) << std::hex << c.s << " over " << c.d;

@@ -1,6 +1,7 @@
+#include "effects/painting/oil_pastel.h"
+
 #include <gtest/gtest.h>
 
-#include "effects/painting/oil_pastel.h"
 #include "tests/effects/synthetic_brushes.h"
 #include "tests/support/harness.h"
 
@@ -32,9 +33,9 @@ TEST(OilPastelSizes, Table) {
     int smin, smax;
   };
   const Case cases[] = {
-      {10, 70, true, 43, 283},   {10, 70, false, 43, 188},  // defaults; smaller marks over a picture
-      {50, 3, true, 3, 15},      {3, 3, true, 3, 15},       // P1 >= P2: P1 becomes P2 - 5, at least 0
-      {80, 60, true, 223, 243},  {100, 100, false, 268, 268},  // Smin never above Smax
+      {10, 70, true, 43, 283},  {10, 70, false, 43, 188},     // defaults; smaller marks over a picture
+      {50, 3, true, 3, 15},     {3, 3, true, 3, 15},          // P1 >= P2: P1 becomes P2 - 5, at least 0
+      {80, 60, true, 223, 243}, {100, 100, false, 268, 268},  // Smin never above Smax
   };
   for (const Case& c : cases) {
     TPastelSizes s = OilPastelSizes(c.p1, c.p2, c.doClear);

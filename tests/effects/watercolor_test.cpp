@@ -1,10 +1,11 @@
+#include "effects/painting/watercolor.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "effects/painting/brushes/brushes.h"
 #include "effects/painting/brushes/finishing.h"
-#include "effects/painting/watercolor.h"
 #include "tests/support/harness.h"
 
 using namespace lq;
@@ -18,9 +19,12 @@ Image MixedPicture(int w, int h) {
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       uint32_t a = 255;
-      if (x < w / 6) a = 0;
-      else if (y < h / 5) a = uint32_t(60 + (x * 7) % 150);
-      uint32_t r = uint32_t((x * 37 + y * 11) % 256), g = uint32_t((x * 5 + y * 23) % 256), b = uint32_t((x ^ y) * 9 % 256);
+      if (x < w / 6)
+        a = 0;
+      else if (y < h / 5)
+        a = uint32_t(60 + (x * 7) % 150);
+      uint32_t r = uint32_t((x * 37 + y * 11) % 256), g = uint32_t((x * 5 + y * 23) % 256),
+               b = uint32_t((x ^ y) * 9 % 256);
       if ((x / 9 + y / 7) % 3 == 0) r = g = b = 200;  // flat patches
       px[size_t(y) * w + x] = Premultiply(MakeColor(a, r, g, b));
     }
@@ -123,12 +127,10 @@ TEST(RedmeanDistance, Table) {
     int want;
   };
   const Case cases[] = {
-      {0xFF336699, 0xFF336699, 0},
-      {0x00000000, 0xFF000000, 255},  // empty against visible
-      {0x05FFFFFF, 0x00000000, 0},    // both empty
-      {0xFFFFFFFF, 0xFF000000, 765},  // sqrt(162308 + 260100 + 162562) = 764.8
-      {0xFF000000, 0xFFFFFFFF, 765},
-      {0xFFFFFFFF, 0xC1000000, 858},  // 765 * (62 / 255 * 0.5 + 1)
+      {0xFF336699, 0xFF336699, 0},   {0x00000000, 0xFF000000, 255},  // empty against visible
+      {0x05FFFFFF, 0x00000000, 0},                                   // both empty
+      {0xFFFFFFFF, 0xFF000000, 765},                                 // sqrt(162308 + 260100 + 162562) = 764.8
+      {0xFF000000, 0xFFFFFFFF, 765}, {0xFFFFFFFF, 0xC1000000, 858},  // 765 * (62 / 255 * 0.5 + 1)
   };
   for (const Case& c : cases) EXPECT_EQ(RedmeanDistance(c.a, c.b), c.want) << std::hex << c.a << " " << c.b;
 }
@@ -136,21 +138,24 @@ TEST(RedmeanDistance, Table) {
 // The fast smoothing (eight pixels at a time, integer weights) agrees with a
 // plain floating-point reading of the rule, borders and empty pixels included.
 TEST(SimilaritySmooth, MatchesThePlainRule) {
-  for (int w : {37, 8, 3}) {
-    SCOPED_TRACE(w);
-    Image img = MixedPicture(w, 29);
-    auto s = Surface::MakeRaster(w, 29);
-    s->GetCanvas()->DrawImage(img, 0, 0);
-    int calls = 0;
-    SimilaritySmoothSurface_MT(s->PeekPixels(), Image(), 5, 30, 3, false, 1.2f, 5.0f, 0, [&](float) { ++calls; });
-    EXPECT_EQ(calls, 3);
-    Image got = s->MakeImageSnapshot();
-    EXPECT_LE(MaxChannelDiff(got, ReferenceSmooth(img, 5, 30, 3, 1.2f)), 1);
-    EXPECT_TRUE(AllPremultipliedValid(got));
-    ConstPixelView a = got.PeekPixels(), b = img.PeekPixels();
-    for (int y = 0; y < 29; ++y)
-      for (int x = 0; x < w; ++x) ASSERT_EQ(a.at(x, y) >> 24, b.at(x, y) >> 24);  // alpha kept
-  }
+  for (int w : {37, 8, 3})
+    for (bool baseline : {false, true}) {
+      SCOPED_TRACE(testing::Message() << w << (baseline ? " baseline kernel" : ""));
+      g_finishingAvx2Disabled = baseline;
+      Image img = MixedPicture(w, 29);
+      auto s = Surface::MakeRaster(w, 29);
+      s->GetCanvas()->DrawImage(img, 0, 0);
+      int calls = 0;
+      SimilaritySmoothSurface_MT(s->PeekPixels(), Image(), 5, 30, 3, false, 1.2f, 5.0f, 0, [&](float) { ++calls; });
+      EXPECT_EQ(calls, 3);
+      Image got = s->MakeImageSnapshot();
+      EXPECT_LE(MaxChannelDiff(got, ReferenceSmooth(img, 5, 30, 3, 1.2f)), 1);
+      EXPECT_TRUE(AllPremultipliedValid(got));
+      ConstPixelView a = got.PeekPixels(), b = img.PeekPixels();
+      for (int y = 0; y < 29; ++y)
+        for (int x = 0; x < w; ++x) ASSERT_EQ(a.at(x, y) >> 24, b.at(x, y) >> 24);  // alpha kept
+      g_finishingAvx2Disabled = false;
+    }
 }
 
 TEST(SimilaritySmooth, GuideDecidesWhichNeighboursCount) {
@@ -181,7 +186,9 @@ TEST(VibrancePop, GreyKeptDullColoursLifted) {
   VibrancePop(img, *s, 60, 0, 0, 0, 100);
   PixelView v = s->PeekPixels();
   EXPECT_EQ(v.at(0, 0), 0xFF808080u);  // no saturation to lift
-  auto spread = [](uint32_t c) { return int(std::max({GetR(c), GetG(c), GetB(c)}) - std::min({GetR(c), GetG(c), GetB(c)})); };
+  auto spread = [](uint32_t c) {
+    return int(std::max({GetR(c), GetG(c), GetB(c)}) - std::min({GetR(c), GetG(c), GetB(c)}));
+  };
   EXPECT_GT(spread(v.at(1, 0)), spread(0xFF7A8090u));
   EXPECT_EQ(v.at(3, 0) >> 24, 0x80u);
   EXPECT_TRUE(IsValidPremul(v.at(3, 0)));

@@ -122,8 +122,8 @@ void ExtractBrushMask(const Image& img, std::vector<uint8_t>& alpha, int& W, int
 // it, and allocates nothing.
 class BrushStamp {
  public:
-  BrushStamp(const BrushTip& tip, TAlphaColor color, double cx, double cy, double angle, double width,
-             double height, float opacity = 1.0f, SamplingOptions sampling = SamplingOptions::LinearMipNearest());
+  BrushStamp(const BrushTip& tip, TAlphaColor color, double cx, double cy, double angle, double width, double height,
+             float opacity = 1.0f, SamplingOptions sampling = SamplingOptions::LinearMipNearest());
 
   // True when the stamp can leave no paint at all.
   bool isEmpty() const { return empty_; }
@@ -416,9 +416,15 @@ void BrushStamp::Scan(const IRect& area, int x0, int y0, int step, Fn& fn) const
 template <typename Fn>
 void BrushStamp::Dispatch(const IRect& area, int x0, int y0, int step, Fn& fn) const {
   switch (kind_) {
-    case Kind::Nearest: Scan<Kind::Nearest>(area, x0, y0, step, fn); break;
-    case Kind::Bilinear: Scan<Kind::Bilinear>(area, x0, y0, step, fn); break;
-    case Kind::Cubic: Scan<Kind::Cubic>(area, x0, y0, step, fn); break;
+    case Kind::Nearest:
+      Scan<Kind::Nearest>(area, x0, y0, step, fn);
+      break;
+    case Kind::Bilinear:
+      Scan<Kind::Bilinear>(area, x0, y0, step, fn);
+      break;
+    case Kind::Cubic:
+      Scan<Kind::Cubic>(area, x0, y0, step, fn);
+      break;
   }
 }
 

@@ -16,6 +16,8 @@
 
 namespace lq {
 
+std::atomic<bool> g_finishingAvx2Disabled{false};
+
 namespace {
 
 inline int RoundInt(double v) { return int(std::nearbyint(v)); }
@@ -108,8 +110,8 @@ typedef uint32_t U8 __attribute__((vector_size(32)));
 // Eight neighbouring output pixels at once (x .. x + 7, all taps inside the
 // picture): every lane sees the same spatial weight at each tap, so the work
 // is the same arithmetic as SmoothPixelInt, eight lanes wide.
-__attribute__((always_inline)) inline void SmoothBlock8Body(const SmoothPlanes& P, const int32_t* spatial, int x,
-                                                             int y, uint32_t* out) {
+__attribute__((always_inline)) inline void SmoothBlock8Body(const SmoothPlanes& P, const int32_t* spatial, int x, int y,
+                                                            uint32_t* out) {
   const int R = P.R, side = 2 * R + 1;
   U8 g;
   std::memcpy(&g, P.gat(x, y), sizeof g);
@@ -154,19 +156,19 @@ void SmoothBlock8Base(const SmoothPlanes& P, const int32_t* spatial, int x, int 
 }
 #if defined(__x86_64__) || defined(__i386__)
 __attribute__((target("avx2"))) void SmoothBlock8Avx2(const SmoothPlanes& P, const int32_t* spatial, int x, int y,
-                                                       uint32_t* out) {
+                                                      uint32_t* out) {
   SmoothBlock8Body(P, spatial, x, y, out);
 }
 #endif
 SmoothBlockFn SmoothBlock8() {
-  static const SmoothBlockFn fn = [] {
 #if defined(__x86_64__) || defined(__i386__)
+  static const bool avx2 = [] {
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2")) return &SmoothBlock8Avx2;
-#endif
-    return &SmoothBlock8Base;
+    return bool(__builtin_cpu_supports("avx2"));
   }();
-  return fn;
+  if (avx2 && !g_finishingAvx2Disabled.load(std::memory_order_relaxed)) return &SmoothBlock8Avx2;
+#endif
+  return &SmoothBlock8Base;
 }
 
 void SmoothRowsInt(const SmoothPlanes& P, const int32_t* spatial, int y0, int y1, uint32_t* out, size_t outStride) {

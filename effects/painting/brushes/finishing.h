@@ -6,6 +6,7 @@
 // cancellation (EAbort) between bands.
 #pragma once
 
+#include <atomic>
 #include <cmath>
 #include <functional>
 
@@ -14,6 +15,9 @@
 #include "engine/pixel.h"
 
 namespace lq {
+
+// Tests switch the AVX2 kernels off to check the baseline ones on any machine.
+extern std::atomic<bool> g_finishingAvx2Disabled;
 
 // "Redmean" weighted RGB distance of two premultiplied pixels, grown by up to
 // half for a difference in alpha. Pixels with alpha below 10 count as empty:
