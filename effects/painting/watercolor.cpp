@@ -52,6 +52,8 @@ void SmoothRayLengths(std::vector<int>& L, int K, float sigma) {
 
 namespace {
 
+constexpr int kRayPrefetch = 12;
+
 struct TWatercolorRun {
   bool Preview = false;
   int ShapeCount = 0;
@@ -192,6 +194,12 @@ void CentralSpokeEffect(const Image& Source, Surface& Dest, int P1, int P2, int 
           for (int rr = 1; rr <= maxSteps; ++rr) {
             const int px = sx + ox[rr], py = sy + oy[rr];
             if (unsigned(px) >= unsigned(w) || unsigned(py) >= unsigned(h)) break;
+            // Steps across rows miss the cache; ask for the pixels a little ahead.
+            if (rr + kRayPrefetch <= maxSteps) {
+              const int qx = std::clamp(sx + ox[rr + kRayPrefetch], 0, w - 1);
+              const int qy = std::clamp(sy + oy[rr + kRayPrefetch], 0, h - 1);
+              __builtin_prefetch(src.row(qy) + qx);
+            }
             uint32_t P = src.at(px, py);
             if (hasT && (P >> 24) < 10) {
               b /= 2;

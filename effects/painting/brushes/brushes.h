@@ -207,6 +207,16 @@ std::unique_ptr<Surface> MakeWorkSurface(int width, int height);
 // ---------------------------------------------------------------------------
 // Per-pixel steps
 
+// The four channels of p times k / 255, rounded: a premultiplied pixel at
+// k / 255 of its strength.
+inline uint32_t ScalePremul(uint32_t p, uint32_t k) {
+  uint32_t rb = (p & 0x00FF00FFu) * k + 0x00800080u;
+  rb = ((rb + ((rb >> 8) & 0x00FF00FFu)) >> 8) & 0x00FF00FFu;
+  uint32_t ag = ((p >> 8) & 0x00FF00FFu) * k + 0x00800080u;
+  ag = (ag + ((ag >> 8) & 0x00FF00FFu)) & 0xFF00FF00u;
+  return rb | ag;
+}
+
 // Software "over" of premultiplied pixels with the engine's integer rounding
 // (t + t / 128) / 256 for the division by 255. A fully transparent source
 // leaves the destination, an opaque one replaces it.
@@ -311,14 +321,7 @@ class BandRandom {
 // ---------------------------------------------------------------------------
 // Inline parts of BrushStamp
 
-inline uint32_t BrushStamp::MulPixel(uint32_t p, uint32_t k) {
-  // Four channels times k / 255, rounded, two channels per multiply.
-  uint32_t rb = (p & 0x00FF00FFu) * k + 0x00800080u;
-  rb = ((rb + ((rb >> 8) & 0x00FF00FFu)) >> 8) & 0x00FF00FFu;
-  uint32_t ag = ((p >> 8) & 0x00FF00FFu) * k + 0x00800080u;
-  ag = (ag + ((ag >> 8) & 0x00FF00FFu)) & 0xFF00FF00u;
-  return rb | ag;
-}
+inline uint32_t BrushStamp::MulPixel(uint32_t p, uint32_t k) { return ScalePremul(p, k); }
 
 namespace brush_detail {
 // Mitchell-Netravali (B = C = 1/3) weights for 256 sub-texel phases, 4 taps
