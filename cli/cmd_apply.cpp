@@ -1,5 +1,6 @@
 // lumaquill-cli apply EFFECT [P1 .. P5] INPUT... (-o OUT | --out-dir DIR)
-//   [--texture NAME|FILE ...] [--frame NAME|FILE ...]; EFFECT "none" applies only those.
+//   [--texture NAME|FILE ...] [--frame NAME|FILE ...] [--brushes FILE...]; EFFECT "none" applies only
+//   the texture and frame.
 #include <fmt/core.h>
 
 #include <charconv>
@@ -13,6 +14,8 @@
 #include "effects/overlay/frame.h"
 #include "effects/overlay/texture_overlay.h"
 #include "engine/catalogue.h"
+#include "i18n/translate.h"
+#include "resources/brush_loader.h"
 
 namespace lq::cli {
 
@@ -31,6 +34,7 @@ struct ApplyOptions {
   std::string frame;
   int frameMargin = 20;
   std::string frameColor = "#FFFFFFFF";
+  std::vector<std::string> brushes;  // custom brushes (PNG or ZIP) for 302, 303, 304
 };
 
 // A built-in picture by name, or an image file; the error names both.
@@ -145,6 +149,32 @@ int RunApply(const ApplyOptions& o) {
   }
 
   Runner runner;
+  if (!o.brushes.empty()) {
+    if (number != 302 && number != 303 && number != 304) {
+      fmt::print(stderr, "lumaquill-cli apply: --brushes applies to effects 302, 303 and 304 only\n");
+      return 2;
+    }
+    BrushLoadResult loaded = LoadBrushesToRepository(o.brushes);
+    if (loaded.count <= 0) {
+      fmt::print(stderr, "{}\n", Translate(kBrushLoadError));
+      return 1;
+    }
+    // What loading custom brushes in the window does for the selected effect.
+    EffectDriver& d = runner.host().driver();
+    d.Brushes = loaded.atlas;
+    d.GlobalBrushCount = loaded.count;
+    if (number == 302) {
+      d.CustomBrushesOn302 = true;
+      d.CustomBrushBitmap302 = loaded.atlas;
+    } else if (number == 303) {
+      d.CustomBrushesOn303 = true;
+      d.CustomBrushBitmap303 = loaded.atlas;
+    } else {
+      d.CustomBrushesOn304 = true;
+      d.CustomBrushBitmap304 = loaded.atlas;
+      d.CustomBrushCount304 = loaded.count;
+    }
+  }
   int written = 0;
   for (const std::string& in : inputs) {
     if (Runner::Interrupted()) break;
@@ -199,6 +229,9 @@ void AddApplyCommand(CLI::App& app, int& status) {
                   "transparent window");
   cmd->add_option("--frame-margin", opts->frameMargin, "margin between picture and frame in pixels (default 20)");
   cmd->add_option("--frame-color", opts->frameColor, "margin colour #AARRGGBB (default #FFFFFFFF)");
+  cmd->add_option("--brushes", opts->brushes,
+                  "custom brushes for 302, 303 and 304: PNG files and ZIP archives of PNG files "
+                  "(after the inputs, or once per file)");
   cmd->callback([opts, &status] { status = RunApply(*opts); });
 }
 

@@ -117,7 +117,9 @@ class EffectDriver {
   std::atomic<int> ProgressPercent{0};
   std::atomic<int> PreviewStartX{0}, PreviewStartY{0};
   float FPreviewZoomFactor = 1.0f;
-  std::atomic<bool> FEraseBdChecked{false};
+  // "Erase background" starts on, as the window's switch does: painting effects
+  // then paint on a fresh page instead of over the picture itself.
+  std::atomic<bool> FEraseBdChecked{true};
   // Set while the manual-brush panel is open: progress is throttled harder
   // and work in progress is not shown.
   std::atomic<bool> ManualBrushMode{false};

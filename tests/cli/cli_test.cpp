@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -141,4 +142,63 @@ TEST_F(Cli, InterruptCancelsAndLeavesNoOutput) {
   EXPECT_EQ(WEXITSTATUS(st), 1);
   EXPECT_FALSE(fs::exists(out));
   for (const auto& e : fs::directory_iterator(dir)) EXPECT_EQ(e.path().string().find(".tmp"), std::string::npos);
+}
+
+namespace {
+
+Image ReadPng(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  return DecodeImage(bytes);
+}
+
+// A soft round brush on a transparent square, its centre shifted right by `dx`.
+Image RoundBrush(int dx) {
+  std::vector<uint32_t> px(128 * 128, 0);
+  for (int y = 0; y < 128; ++y)
+    for (int x = 0; x < 128; ++x) {
+      double ux = x + 0.5 - 64 - dx, uy = y + 0.5 - 64, r = std::sqrt(ux * ux + uy * uy) / 20;
+      if (r < 1) px[size_t(y) * 128 + x] = uint32_t(std::lround((1 - r) * 255)) << 24;
+    }
+  return Image::MakeFromPixels(128, 128, std::move(px));
+}
+
+}  // namespace
+
+// Custom brushes reach the painting effects: Oil Pastel keeps only brushes
+// crossing the cell's centre column, so with nothing but an off-centre brush
+// the picture stays as it was, and with a centred one it is painted.
+TEST_F(Cli, ApplyPaintsWithCustomBrushes) {
+  std::string in = test::SourcePath("resources/photos/chelsea.png");
+  Image photo = ReadPng(in);
+  ASSERT_TRUE(test::WritePng(RoundBrush(50), Path("side.png")));
+  ASSERT_TRUE(test::WritePng(RoundBrush(0), Path("centre.png")));
+
+  Result r = RunCli({"apply", "302", "10", "30", "5", "10", "100", in, "-o", Path("kept.png"), "--brushes",
+                     Path("side.png")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::MaxChannelDiff(ReadPng(Path("kept.png")), photo), 0);
+
+  r = RunCli({"apply", "302", "10", "30", "5", "10", "100", in, "-o", Path("painted.png"), "--brushes",
+              Path("side.png"), Path("centre.png")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_GT(test::MaxChannelDiff(ReadPng(Path("painted.png")), photo), 40);
+
+  r = RunCli({"apply", "304", in, "-o", Path("impasto.png"), "--brushes", Path("side.png")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_GT(test::MaxChannelDiff(ReadPng(Path("impasto.png")), photo), 40);
+}
+
+TEST_F(Cli, CustomBrushErrors) {
+  std::string in = test::SourcePath("resources/photos/chelsea.png");
+  std::ofstream(Path("junk.png")) << "not a picture";
+  Result r = RunCli({"apply", "304", in, "-o", Path("out.png"), "--brushes", Path("junk.png"), Path("none.zip")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Error loading custom brushes"), std::string::npos);
+  EXPECT_FALSE(fs::exists(Path("out.png")));
+
+  ASSERT_TRUE(test::WritePng(RoundBrush(0), Path("centre.png")));
+  r = RunCli({"apply", "300", in, "-o", Path("out.png"), "--brushes", Path("centre.png")});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_FALSE(fs::exists(Path("out.png")));
 }
