@@ -103,7 +103,7 @@ void SplashAttempt(TSplashRun& r, ScratchSurface& scratch, const TSplashPass& k,
       // cleared scratch and reading the scratch back would.
       BrushStamp stamp(r.PrecomputedBrushes[size_t(kb)], colour, x, y, rot, size, size, r.st.op);
       int64_t B = 0, n = 0;
-      stamp.ForEachPixel(clip, x - kC, y - kC, k.e, [&](int px, int py, uint32_t s) {
+      stamp.ForEachPixel(clip, x - kC, y - kC, k.e, [&](int px, int py, uint32_t s) __attribute__((always_inline)) {
         const uint32_t sp = r.src.at(px, py), cur = r.canvas.at(px, py);
         const int before = BrushColorDistance(sp, cur);
         B += before;
@@ -121,15 +121,21 @@ void SplashAttempt(TSplashRun& r, ScratchSurface& scratch, const TSplashPass& k,
   }
   if (bestK < 0 || best <= k.Tg) return;
 
+  // Only the part of the window over the picture reaches the canvas; the
+  // relief reads one pixel around it.
+  IRect area = {std::max(lo, kC - x), std::max(lo, kC - y), std::min(hi + 1, kC - x + w), std::min(hi + 1, kC - y + h)};
+  if (area.isEmpty()) return;
   scratch.Clear();
-  scratch.Stamp(BrushStamp(r.PrecomputedBrushes[size_t(bestK)], colour, kC, kC, bestRot, size, size, r.st.op));
+  const IRect margin = {area.left - 1, area.top - 1, area.right + 1, area.bottom + 1};
+  scratch.MarkPainted(BrushStamp(r.PrecomputedBrushes[size_t(bestK)], colour, kC, kC, bestRot, size, size, r.st.op)
+                          .Draw(scratch.view(), margin));
   if (size > 14) {
-    const int rlo = std::max(1, kC - size / 2 - 2), rhi = std::min(kScratchSide - 2, kC + size / 2 + 2);
+    // The relief's square, no larger than needed to cover the area.
+    const int rlo = std::max({1, kC - size / 2 - 2, std::min(area.left, area.top)});
+    const int rhi = std::min({kScratchSide - 2, kC + size / 2 + 2, std::max(area.right, area.bottom) - 1});
     ApplyImpastoRelief(scratch.view(), kC, size, kReliefStrength, rlo, rhi);
   }
-  IRect area = scratch.painted();
-  if (!area.intersect({lo, lo, hi + 1, hi + 1})) return;
-  if (!area.intersect({kC - x, kC - y, kC - x + w, kC - y + h})) return;  // the part over the picture
+  if (!area.intersect(scratch.painted())) return;
   const PixelView& sv = scratch.view();
   for (int row = area.top; row < area.bottom; ++row) {
     const uint32_t* srow = sv.row(row);
