@@ -130,10 +130,8 @@ void SplashAttempt(TSplashRun& r, ScratchSurface& scratch, const TSplashPass& k,
   scratch.MarkPainted(BrushStamp(r.PrecomputedBrushes[size_t(bestK)], colour, kC, kC, bestRot, size, size, r.st.op)
                           .Draw(scratch.view(), margin));
   if (size > 14) {
-    // The relief's square, no larger than needed to cover the area.
-    const int rlo = std::max({1, kC - size / 2 - 2, std::min(area.left, area.top)});
-    const int rhi = std::min({kScratchSide - 2, kC + size / 2 + 2, std::max(area.right, area.bottom) - 1});
-    ApplyImpastoRelief(scratch.view(), kC, size, kReliefStrength, rlo, rhi);
+    const int rlo = std::max(1, kC - size / 2 - 2), rhi = std::min(kScratchSide - 2, kC + size / 2 + 2);
+    ApplyImpastoRelief(scratch.view(), kC, size, kReliefStrength, rlo, rhi, area);
   }
   if (!area.intersect(scratch.painted())) return;
   const PixelView& sv = scratch.view();
