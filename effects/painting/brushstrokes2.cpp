@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -149,13 +150,19 @@ struct TOllivanderRun {
   TBrushstrokes2Settings st;
   std::vector<uint32_t> src;  // the photograph in straight colour, row-major
   PixelView canvas;           // Dest's pixels
-  std::vector<TVectorInfo> flow;
+  // The flow field, one entry per pixel, kept in two planes (5 bytes a
+  // pixel): strengths never exceed 255.
+  std::vector<float> flowAngle;
+  std::vector<uint8_t> flowLength;
   TBrushMask masks[3];
   const TBrushMask* mask = nullptr;
-  // Undo of one stroke in evaluation mode.
+  // Undo of one stroke in evaluation mode: the pixels it touched, flagged
+  // over the stroke's bounding box, and their colours before it.
+  std::vector<IPoint> steps;  // top-left corner of every stamp
+  IRect box;
   std::vector<uint8_t> touched;
-  std::vector<TTouchedPixel> touchedList;
-  size_t touchedCapacity = 0;
+  std::vector<TTouchedPixel> touchedList;  // never more than the box holds
+  size_t touchedCount = 0;
   // The brush's load: per dot of the current mask, Spread(colour) * alpha.
   std::vector<uint64_t> colourBuffer;
   // Blocks.
@@ -169,18 +176,18 @@ struct TOllivanderRun {
   uint32_t Src(int x, int y) const { return src[size_t(y) * size_t(w) + size_t(x)]; }
   bool Inside(int x, int y) const { return x >= 0 && x < w && y >= 0 && y < h; }
   bool Interior(int x, int y) const { return x >= 1 && x <= w - 2 && y >= 1 && y <= h - 2; }
-  const TVectorInfo& Flow(int x, int y) const { return flow[size_t(y) * size_t(w) + size_t(x)]; }
+  TVectorInfo Flow(int x, int y) const {
+    const size_t i = size_t(y) * size_t(w) + size_t(x);
+    return {flowLength[i], flowAngle[i]};
+  }
   // Pixels under a transparent part of the photograph are never painted.
   bool Paintable(int x, int y) const { return !HasAlpha || (Src(x, y) >> 24) != 0; }
 };
 
-// First touch of a pixel by the current stroke: remember its colour (while
-// the undo list has room).
-[[gnu::always_inline]] inline void Touch(TOllivanderRun& r, int X, int Y, uint32_t old) {
-  uint8_t& t = r.touched[size_t(Y) * size_t(r.w) + size_t(X)];
-  if (t || r.touchedList.size() >= r.touchedCapacity) return;
-  t = 1;
-  r.touchedList.push_back({X, Y, old});
+// First touch of a pixel by the current stroke: remember its colour.
+[[gnu::always_inline]] inline void Touch(TOllivanderRun& r, uint8_t& flag, int X, int Y, uint32_t old) {
+  flag = 1;
+  r.touchedList[r.touchedCount++] = {X, Y, old};
 }
 
 void Report(TOllivanderRun& r, int progress) {
@@ -195,7 +202,8 @@ void Report(TOllivanderRun& r, int progress) {
 
 void BuildFlowField(TOllivanderRun& r) {
   const int w = r.w, h = r.h;
-  r.flow.assign(size_t(w) * size_t(h), TVectorInfo());
+  r.flowAngle.assign(size_t(w) * size_t(h), 0.0f);
+  r.flowLength.assign(size_t(w) * size_t(h), 0);
   for (int y = 0; y < h; ++y) {
     if (y % 64 == 0) {
       CheckCancellation();
@@ -205,7 +213,8 @@ void BuildFlowField(TOllivanderRun& r) {
     const uint32_t* up = &r.src[size_t(y - 1) * w];
     const uint32_t* mid = &r.src[size_t(y) * w];
     const uint32_t* dn = &r.src[size_t(y + 1) * w];
-    TVectorInfo* out = &r.flow[size_t(y) * w];
+    float* angle = &r.flowAngle[size_t(y) * w];
+    uint8_t* length = &r.flowLength[size_t(y) * w];
     for (int x = 1; x <= w - 2; ++x) {
       int gx = 0, gy = 0;
       for (int sh = 16; sh >= 0; sh -= 8) {  // R, then G, then B
@@ -218,10 +227,10 @@ void BuildFlowField(TOllivanderRun& r) {
         if (sh == 16 || std::abs(cx) > std::abs(gx)) gx = cx;
         if (sh == 16 || std::abs(cy) > std::abs(gy)) gy = cy;
       }
-      TVectorInfo& v = out[x];
-      v.Length = (std::abs(gx) + std::abs(gy)) / 32;
+      const int L = (std::abs(gx) + std::abs(gy)) / 32;  // at most 2 x 16 x 255 / 32 = 255
+      length[x] = uint8_t(L);
       // Across the gradient: along the contour. Without a clear edge, any way.
-      v.Angle = v.Length > 4 ? float(std::atan2(double(gy), double(gx)) + 1.5707) : float(r.rnd.Unit() * 6.28);
+      angle[x] = L > 4 ? float(std::atan2(double(gy), double(gx)) + 1.5707) : float(r.rnd.Unit() * 6.28);
     }
   }
 }
@@ -254,22 +263,31 @@ void Underpaint(TOllivanderRun& r) {
       const uint32_t a0 = uint32_t(std::clamp(r.rnd(r.P5 / 10) + 15, 0, 255));
       const uint32_t c = r.Src(std::clamp((W / 2 + cx) * 2, 0, w - 1), std::clamp((H / 2 + cy) * 2, 0, h - 1));
       if (r.HasAlpha && (c >> 24) == 0) continue;
+      // The cell's colour, mostly a little lighter (+15), now and then a
+      // little darker (0 .. -9).
+      uint64_t shade[11];
+      for (int k = 0; k < 11; ++k) {
+        const int d = k == 0 ? 15 : -(k - 1);
+        shade[k] = Spread(MakeColor(255, uint32_t(ClampByte(int(GetR(c)) + d)), uint32_t(ClampByte(int(GetG(c)) + d)),
+                                    uint32_t(ClampByte(int(GetB(c)) + d))));
+      }
       const int n = r.rnd((w2 + h2) / 128) + r.rnd(20) + 10;
       for (int s = 0; s <= n; ++s) {
         const int tx = cx + int(std::floor(s * std::cos(theta))), ty = cy + int(std::floor(s * std::sin(theta)));
         if (r.rnd(100) > 74) drift += r.rnd.Unit() * 0.003 - 0.0015;
         theta += drift;
-        for (const TBrushMask::Dot& d : m.dots) {
-          const int X = tx + d.mx, Y = ty + d.my;
-          if (X < 0 || X >= w2 || Y < 0 || Y >= h2) continue;
-          if (r.HasAlpha && (r.Src(std::min(X * scale, w - 1), std::min(Y * scale, h - 1)) >> 24) == 0) continue;
-          // Mostly a little lighter, now and then a little darker.
-          const int jitter = r.rnd(d.mx + d.my + 1) % 3 != 0 ? 15 : -r.rnd(10);
-          const uint32_t cj = MakeColor(255, uint32_t(ClampByte(int(GetR(c)) + jitter)),
-                                        uint32_t(ClampByte(int(GetG(c)) + jitter)),
-                                        uint32_t(ClampByte(int(GetB(c)) + jitter)));
-          uint32_t& u = U[size_t(Y) * size_t(w2) + size_t(X)];
-          u = StrokeBlend(u, Spread(cj) * d.a, d.a, a0);
+        for (const TBrushMask::Span& sp : m.spans) {
+          const int Y = ty + sp.my;
+          if (Y < 0 || Y >= h2) continue;
+          const int xa = std::max(0, tx + sp.mx0), xb = std::min(w2, tx + sp.mx0 + sp.count);
+          uint32_t* row = &U[size_t(Y) * size_t(w2)];
+          const uint32_t* srow = &r.src[size_t(std::min(Y * scale, h - 1)) * size_t(w)];
+          for (int X = xa; X < xb; ++X) {
+            if (r.HasAlpha && (srow[std::min(X * scale, w - 1)] >> 24) == 0) continue;
+            const TBrushMask::Dot& d = m.dots[size_t(sp.first + X - tx - sp.mx0)];
+            const int k = r.rnd(d.mx + d.my + 1) % 3 != 0 ? 0 : 1 + r.rnd(10);
+            row[X] = StrokeBlend(row[X], shade[k] * d.a, d.a, a0);
+          }
         }
       }
     }
@@ -352,6 +370,15 @@ void Stroke(TOllivanderRun& r, int c) {
   // around where that pixel starts (mask pixels starting outside the picture
   // take the nearest picture colours: they may enter it along the path).
   const int ccx = std::clamp(cx, 0, w - 1), ccy = std::clamp(cy, 0, h - 1);
+  // The stroke lands anywhere: ask for its part of the photograph at once
+  // rather than wait for it line by line.
+  {
+    const int xa = std::clamp(x0 - 3, 0, w - 1), xb = std::clamp(x0 + W + 3, 0, w - 1);
+    for (int y = std::max(0, y0 - 3); y <= std::min(h - 1, y0 + H + 3); ++y) {
+      const uint32_t* row = &r.src[size_t(y) * size_t(w)];
+      for (int x = xa; x <= xb + 15; x += 16) __builtin_prefetch(row + std::min(x, xb));
+    }
+  }
   const int centreLimit = r.P3 / 5 + 80;
   for (size_t i = 0; i < m.dots.size(); ++i) {
     const TBrushMask::Dot& d = m.dots[i];
@@ -374,8 +401,11 @@ void Stroke(TOllivanderRun& r, int c) {
     r.colourBuffer[i] = Spread(load) * d.a;
   }
 
-  // The walk.
+  // The walk: the stamps' places first (the path draws its own numbers),
+  // then the stamps.
   const bool evaluate = r.E;
+  r.steps.clear();
+  int left = w, top = h, right = 0, bottom = 0;
   for (int s = 0; s <= L; ++s) {
     const int tx = x0 + int(std::floor(s * std::cos(theta))), ty = y0 + int(std::floor(s * std::sin(theta)));
     if (evaluate) {
@@ -384,58 +414,81 @@ void Stroke(TOllivanderRun& r, int c) {
       drift += r.rnd.Unit() * 0.002 - 0.001;
     }
     theta += drift;
+    r.steps.push_back({tx, ty});
+    left = std::min(left, tx);
+    top = std::min(top, ty);
+    right = std::max(right, tx + W);
+    bottom = std::max(bottom, ty + H);
+  }
+  IRect& box = r.box;
+  box = {left, top, right, bottom};
+  if (!box.intersect(IRect::MakeWH(w, h))) return;  // nothing touched: neither kept nor undone
+  const int bw = box.width();
+  for (int y = box.top; y < box.bottom; ++y) {
+    const uint32_t* row = r.canvas.row(y);
+    for (int x = box.left; x < box.right + 15; x += 16) __builtin_prefetch(row + std::min(x, box.right - 1), 1);
+  }
+  if (evaluate) {
+    const size_t area = size_t(bw) * size_t(box.height());
+    r.touched.assign(area, 0);
+    if (r.touchedList.size() < area) r.touchedList.resize(area);
+    r.touchedCount = 0;
+  }
+  for (const IPoint& st : r.steps) {
+    const int tx = st.x, ty = st.y;
     if (tx >= w || ty >= h || tx + W <= 0 || ty + H <= 0) continue;
     for (const TBrushMask::Span& sp : m.spans) {
       const int Y = ty + sp.my;
       if (Y < 0 || Y >= h) continue;
       const int xa = std::max(0, tx + sp.mx0), xb = std::min(w, tx + sp.mx0 + sp.count);
       uint32_t* row = r.canvas.row(Y);
+      // Flags of this row, indexed by image column.
+      uint8_t* trow = evaluate ? r.touched.data() + size_t(Y - box.top) * size_t(bw) - box.left : nullptr;
       const int i0 = sp.first - (tx + sp.mx0);  // dot index of column X is i0 + X
       if (r.HasAlpha) {
         // Pixels under transparent parts of the photograph stay as they are.
         const uint32_t* srow = &r.src[size_t(Y) * size_t(w)];
         for (int X = xa; X < xb; ++X) {
           if ((srow[X] >> 24) == 0) continue;
-          if (evaluate) Touch(r, X, Y, row[X]);
+          if (evaluate && !trow[X]) Touch(r, trow[X], X, Y, row[X]);
           const size_t i = size_t(i0 + X);
           row[X] = StrokeBlend(row[X], r.colourBuffer[i], m.dots[i].a, a0);
         }
         continue;
       }
       if (evaluate) {
-        // Record the pixels this stroke touches for the first time; most
-        // were touched by the previous stamp already.
-        const uint8_t* trow = &r.touched[size_t(Y) * size_t(w)];
+        // Most pixels were touched by the previous stamp already.
         int X = xa;
         for (; X + 8 <= xb; X += 8) {
           uint64_t flags;
           std::memcpy(&flags, trow + X, 8);
           if (flags == 0x0101010101010101ull) continue;  // flags are 0 or 1
           for (int j = X; j < X + 8; ++j)
-            if (!trow[j]) Touch(r, j, Y, row[j]);
+            if (!trow[j]) Touch(r, trow[j], j, Y, row[j]);
         }
         for (; X < xb; ++X)
-          if (!trow[X]) Touch(r, X, Y, row[X]);
+          if (!trow[X]) Touch(r, trow[X], X, Y, row[X]);
       }
       const size_t i = size_t(i0 + xa);
       BlendRun(row + xa, &r.colourBuffer[i], &m.invA[i], &m.dots[i], xb - xa, a0);
     }
   }
-  if (!evaluate || r.touchedList.empty()) return;
+  if (!evaluate || r.touchedCount == 0) return;
 
   // Keep the stroke only when it brings the canvas closer to the photograph.
+  const std::span<const TTouchedPixel> touchedPixels(r.touchedList.data(), r.touchedCount);
   int64_t before = 0, after = 0;
-  for (const TTouchedPixel& t : r.touchedList) {
+  for (const TTouchedPixel& t : touchedPixels) {
     const uint32_t sp = r.Src(t.X, t.Y);
     before += 32 * ChannelDiff(t.OldColor, sp);
     after += 32 * ChannelDiff(r.canvas.row(t.Y)[t.X], sp);
   }
   const size_t centreBlock = centreInside ? BlockOf(r, cx, cy) : 0;
   if (double(after) * double(r.st.Fa) >= double(before)) {
-    for (const TTouchedPixel& t : r.touchedList) r.canvas.row(t.Y)[t.X] = t.OldColor;
+    for (const TTouchedPixel& t : touchedPixels) r.canvas.row(t.Y)[t.X] = t.OldColor;
     if (centreInside) ++r.rejections[centreBlock];
   } else {
-    for (const TTouchedPixel& t : r.touchedList) {
+    for (const TTouchedPixel& t : touchedPixels) {
       const uint32_t sp = r.Src(t.X, t.Y);
       int64_t& e = r.blockError[BlockOf(r, t.X, t.Y)];
       e += ChannelDiff(r.canvas.row(t.Y)[t.X], sp) - ChannelDiff(t.OldColor, sp);
@@ -443,8 +496,6 @@ void Stroke(TOllivanderRun& r, int c) {
     }
     if (centreInside) r.rejections[centreBlock] = 0;
   }
-  for (const TTouchedPixel& t : r.touchedList) r.touched[size_t(t.Y) * size_t(w) + size_t(t.X)] = 0;
-  r.touchedList.clear();
 }
 
 void UseMask(TOllivanderRun& r, int k) {
@@ -533,7 +584,7 @@ void Ollivander(const Image& Source, Surface& Dest, int P1, int P2, int P3, int 
 
   if (r.DoClear) {
     Underpaint(r);
-    if (!Preview && display.Ready()) display.Show(Dest.MakeImageSnapshot(), -1);
+      if (!Preview && display.Ready()) display.Show(Dest.MakeImageSnapshot(), -1);
   }
 
   r.G = (r.w + kBlock - 1) / kBlock;
@@ -542,10 +593,6 @@ void Ollivander(const Image& Source, Surface& Dest, int P1, int P2, int P3, int 
   r.blockError.assign(blocks, 0);
   r.cumWeight.assign(blocks, 0);
   r.rejections.assign(blocks, 0);
-  r.touched.assign(size_t(r.w) * size_t(r.h), 0);
-  size_t largest = 0;
-  for (const TBrushMask& m : r.masks) largest = std::max(largest, size_t(m.W) * size_t(m.H));
-  r.touchedCapacity = std::min(size_t(r.w) * size_t(r.h), 200 * largest);
   ComputeBlockErrors(r);
 
   for (int c = 0; c < kPasses; ++c) {
