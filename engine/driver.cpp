@@ -457,6 +457,19 @@ void EffectDriver::ProcessEffectOnSurface(const Image& source, Surface& dest, in
   proc(source, dest, ClampParam(p1), ClampParam(p2), ClampParam(p3), ClampParam(p4), ClampParam(p5), false);
 }
 
+bool EffectDriver::StartToolWorker(std::function<void()> fn) {
+  if (shutDown_) return false;
+  ReapWorkers();
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  std::lock_guard<std::mutex> lk(workersMu_);
+  workers_.push_back({std::thread([fn = std::move(fn), done] {
+                        fn();
+                        done->store(true);
+                      }),
+                      done});
+  return true;
+}
+
 void EffectDriver::AbortProcessing() {
   std::lock_guard<std::mutex> lk(effectLock_);
   processingAborted_ = true;

@@ -151,6 +151,11 @@ class EffectDriver {
                               int p5, const Image& startImage = Image());
   // Makes every run that has not yet called its routine skip it.
   void AbortProcessing();
+  // Starts fn on a worker thread the driver owns like the workers of its
+  // runs, so that Shutdown cancels and waits for it too. For tools that work
+  // outside the routine table (the brushstroke frame). fn must not throw.
+  // False once the driver has been shut down.
+  bool StartToolWorker(std::function<void()> fn);
 
   // UI thread: progress display of full runs (see the services below).
   void UpdateProgressBar(int value);
