@@ -1,10 +1,11 @@
 // lumaquill-cli apply EFFECT [P1 .. P5] INPUT... (-o OUT | --out-dir DIR)
-//   [--texture NAME|FILE ...] [--frame NAME|FILE ...] [--brushes FILE...]; EFFECT "none" applies only
-//   the texture and frame.
+//   [--brush-frame WIDTH [--frame-brush N]] [--texture NAME|FILE ...] [--frame NAME|FILE ...]
+//   [--brushes FILE...]; EFFECT "none" applies only the frames and texture.
 #include <fmt/core.h>
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 
 #include "cli/commands.h"
@@ -13,6 +14,7 @@
 #include "effects/overlay/builtin_pictures.h"
 #include "effects/overlay/frame.h"
 #include "effects/overlay/texture_overlay.h"
+#include "effects/painting/brushstrokes_frame.h"
 #include "engine/catalogue.h"
 #include "i18n/translate.h"
 #include "resources/brush_loader.h"
@@ -22,6 +24,71 @@ namespace lq::cli {
 namespace fs = std::filesystem;
 
 namespace {
+
+// --- Brushstroke frame (--brush-frame) ------------------------------------
+// Painted right after the effect, in the border colour of --frame-color.
+
+constexpr int64_t kNoBrushFrame = INT64_MIN;
+
+struct BrushFrameOptions {
+  int64_t width = kNoBrushFrame;
+  int64_t brush = 40;
+};
+
+void AddBrushFrameOptions(CLI::App* cmd, BrushFrameOptions& o) {
+  cmd->add_option("--brush-frame", o.width,
+                  "brushstroke frame after the effect: border width in pixels on every side, in the colour of "
+                  "--frame-color (0: strokes over the picture's edges only)");
+  cmd->add_option("--frame-brush", o.brush, "stroke size of the brushstroke frame (default 40)");
+}
+
+bool WantsBrushFrame(const BrushFrameOptions& o) { return o.width != kNoBrushFrame; }
+
+// False (with a message) for values no frame can take.
+bool CheckBrushFrameOptions(const BrushFrameOptions& o) {
+  if (!WantsBrushFrame(o)) return true;
+  if (o.width < 0) {
+    fmt::print(stderr, "lumaquill-cli apply: --brush-frame must be 0 or more, got {}\n", o.width);
+    return false;
+  }
+  if (o.brush < 1) {
+    fmt::print(stderr, "lumaquill-cli apply: --frame-brush must be 1 or more, got {}\n", o.brush);
+    return false;
+  }
+  return true;
+}
+
+// The frame tool of the studio on the runner's host, with its progress line
+// and Ctrl+C as cancel. Empty with *error set when it did not frame.
+Image ApplyBrushFrame(Runner& runner, const Image& img, const BrushFrameOptions& o, TAlphaColor colour,
+                      std::string* error) {
+  if (Runner::Interrupted()) {
+    *error = "cancelled";
+    return {};
+  }
+  HeadlessHost& host = runner.host();
+  EffectDriver& d = host.driver();
+  d.VIrImage = img;
+  d.VIrSourceImage = img;
+  host.messages.clear();
+  bool done = false, replaced = false;
+  if (!AddBrushstrokesFrame(colour, o.width, o.brush, [&](bool r) {
+        done = true;
+        replaced = r;
+      })) {
+    *error = host.messages.empty() ? "the frame could not start" : host.messages.back();
+    return {};
+  }
+  host.loop().RunUntil([&] {
+    if (Runner::Interrupted()) d.Cancel = true;
+    return done;
+  });
+  if (replaced) return d.VIrImage;
+  *error = !host.messages.empty() ? host.messages.back() : (Runner::Interrupted() ? "cancelled" : "not framed");
+  return {};
+}
+
+// ---------------------------------------------------------------------------
 
 struct ApplyOptions {
   std::vector<std::string> words;  // EFFECT, up to five integers, then inputs
@@ -35,6 +102,7 @@ struct ApplyOptions {
   int frameMargin = 20;
   std::string frameColor = "#FFFFFFFF";
   std::vector<std::string> brushes;  // custom brushes (PNG or ZIP) for 302, 303, 304
+  BrushFrameOptions brushFrame;
 };
 
 // A built-in picture by name, or an image file; the error names both.
@@ -86,8 +154,9 @@ int RunApply(const ApplyOptions& o) {
     fmt::print(stderr, "lumaquill-cli apply: unknown effect '{}' (see lumaquill-cli effects)\n", o.words[0]);
     return 2;
   }
-  if (noEffect && o.texture.empty() && o.frame.empty()) {
-    fmt::print(stderr, "lumaquill-cli apply: 'none' needs --texture or --frame\n");
+  if (!CheckBrushFrameOptions(o.brushFrame)) return 2;
+  if (noEffect && o.texture.empty() && o.frame.empty() && !WantsBrushFrame(o.brushFrame)) {
+    fmt::print(stderr, "lumaquill-cli apply: 'none' needs --texture, --frame or --brush-frame\n");
     return 2;
   }
   const EffectInfo* info = noEffect ? nullptr : FindEffect(number);
@@ -190,6 +259,10 @@ int RunApply(const ApplyOptions& o) {
       fmt::print(stderr, "{}: {}\n", in, err);
       continue;
     }
+    if (WantsBrushFrame(o.brushFrame) && !(result = ApplyBrushFrame(runner, result, o.brushFrame, frameColor, &err))) {
+      fmt::print(stderr, "{}: {}\n", in, err);
+      continue;
+    }
     if (texture) result = ApplyCustomTexture(result, texture, o.textureStrength, o.textureScale);
     if (frame) {
       TFrameLayout layout = ComputeFrameLayout(result.width(), result.height(), frame, o.frameMargin);
@@ -215,7 +288,8 @@ void AddApplyCommand(CLI::App& app, int& status) {
   auto* cmd = app.add_subcommand(
       "apply",
       "Apply an effect: EFFECT (number, script id or name, or none), up to five parameters 0..100 "
-      "(missing ones take the defaults), then the input files; optionally a texture and a frame after it");
+      "(missing ones take the defaults), then the input files; optionally a brushstroke frame, a texture and a "
+      "frame after it");
   cmd->add_option("words", opts->words, "EFFECT [P1 .. P5] INPUT...")->required();
   cmd->add_option("-o,--out", opts->out, "output file (one input); the extension picks the format");
   cmd->add_option("--out-dir", opts->outDir, "output folder; each output is named name_LQ.ext");
@@ -228,7 +302,9 @@ void AddApplyCommand(CLI::App& app, int& status) {
                   "picture frame after the texture: a built-in frame 1..7 or an image file with a "
                   "transparent window");
   cmd->add_option("--frame-margin", opts->frameMargin, "margin between picture and frame in pixels (default 20)");
-  cmd->add_option("--frame-color", opts->frameColor, "margin colour #AARRGGBB (default #FFFFFFFF)");
+  cmd->add_option("--frame-color", opts->frameColor,
+                  "margin colour of --frame and border colour of --brush-frame, #AARRGGBB (default #FFFFFFFF)");
+  AddBrushFrameOptions(cmd, opts->brushFrame);
   cmd->add_option("--brushes", opts->brushes,
                   "custom brushes for 302, 303 and 304: PNG files and ZIP archives of PNG files "
                   "(after the inputs, or once per file)");
