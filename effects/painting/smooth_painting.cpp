@@ -519,11 +519,30 @@ std::vector<TScoredStroke> SelectStrokes(TTemplateMatchingRun& r) {
   };
   const int j0 = -(H / s), j1 = (h + H) / s;
   const int k0 = -(H / s), k1 = (w + H) / s;
+  bool haveMinima = false;
+  int prev1 = -1;  // last row the column minima cover
   for (int j = j0; j <= j1; ++j) {
     if ((j & 63) == 0) CheckCancellation();
     int r0 = std::max(0, j * s - H), r1 = std::min(h - 1, j * s + H);
     if (r0 > r1) continue;
-    for (int x = 0; x < w; ++x) columnMin(x, r0, r1);
+    // The window moves down: a column's minimum stays valid unless its row
+    // left the window; otherwise only the rows that came in can beat it
+    // (on a tie the earlier row keeps it). Picks recompute their column.
+    for (int x = 0; x < w; ++x) {
+      if (!haveMinima || colRow[size_t(x)] < r0) {
+        columnMin(x, r0, r1);
+        continue;
+      }
+      for (int y = prev1 + 1; y <= r1; ++y) {
+        int64_t sc = table[size_t(y) * size_t(w) + size_t(x)].Score;
+        if (sc < colScore[size_t(x)]) {
+          colScore[size_t(x)] = sc;
+          colRow[size_t(x)] = y;
+        }
+      }
+    }
+    haveMinima = true;
+    prev1 = r1;
     for (int k = k0; k <= k1; ++k) {
       int c0 = std::max(0, k * s - H), c1 = std::min(w - 1, k * s + H);
       if (c0 > c1) continue;
@@ -565,10 +584,13 @@ std::vector<TDrawStroke> SortStrokes(std::vector<TScoredStroke>& strokes, size_t
   tmp = std::vector<uint64_t>();
   keep = std::min(keep, n);
   std::vector<TDrawStroke> out(keep);
-  for (size_t i = 0; i < keep; ++i) {
-    const TScoredStroke& st = strokes[size_t(keys[n - keep + i] & 0xFFFFFFFFu)];
-    out[i] = {st.X, st.Y, st.Color, st.brushIdx};
-  }
+  // Reads all over the selection: spread over the cores.
+  ParallelFor(0, int((keep + 4095) / 4096), 1, [&](int lo, int hi) {
+    for (size_t i = size_t(lo) * 4096; i < std::min(keep, size_t(hi) * 4096); ++i) {
+      const TScoredStroke& st = strokes[size_t(keys[n - keep + i] & 0xFFFFFFFFu)];
+      out[i] = {st.X, st.Y, st.Color, st.brushIdx};
+    }
+  });
   strokes = std::vector<TScoredStroke>();
   return out;
 }

@@ -184,7 +184,7 @@ void StochasticPainting(const Image& Source, Surface& Dest, int P1, int P2, int 
   const RunContext* ctx = CurrentRun();
   const bool fullRun = !Preview && ctx && ctx->kind == RunKind::Full;
   WorkInProgressDisplay display;
-  uint32_t lastPreview = GetTickCount();
+  uint32_t lastUpdate = GetTickCount();
   const float opacity = float(S.Alpha) / 255.0f;
   const int alphaCut = 10 * S.Alpha;  // brush alpha above 10 in units of K * 255
   const double twoPi = 2 * std::numbers::pi;
@@ -233,19 +233,20 @@ void StochasticPainting(const Image& Source, Surface& Dest, int P1, int P2, int 
     if (n % S.ProgressEvery == 0) {
       const int prog = int(Round(double(n) / double(S.N) * 100));
       if (fullRun) {
-        if (display.Ready()) {
+        if (uint32_t(GetTickCount() - lastUpdate) > 200 && display.Ready()) {
           Dest.Flush();
           r.Snap = Dest.MakeImageSnapshot();
           r.Prog = prog;
           display.Show(r.Snap, r.Prog);
           r.Canvas = Dest.PeekPixels();
+          lastUpdate = GetTickCount();
         } else {
           SafeUpdateProgress(prog);
         }
-      } else if (Preview && uint32_t(GetTickCount() - lastPreview) > 100) {
+      } else if (Preview && uint32_t(GetTickCount() - lastUpdate) > 100) {
         SafeUpdatePreview(&Dest, prog);
         r.Canvas = Dest.PeekPixels();
-        lastPreview = GetTickCount();
+        lastUpdate = GetTickCount();
       }
     }
   }
