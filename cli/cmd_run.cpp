@@ -76,7 +76,7 @@ int RunRun(const RunOptions& o) {
     redraw();
   };
 
-  const TScriptContext context = CliScriptContext();
+  const TScriptContext context = CliScriptContext(script);
   int written = 0;
   for (const TBatchItem& item : items) {
     if (Runner::Interrupted()) break;

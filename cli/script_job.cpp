@@ -33,9 +33,9 @@ bool LoadCheckedScript(const std::string& who, const std::string& path, std::vec
   return true;
 }
 
-TScriptContext CliScriptContext() {
+TScriptContext CliScriptContext(const std::vector<TScriptCommand>& script) {
   // No frame or texture is chosen here, so #0 is the first built-in one.
-  return BuildScriptContext(Image(), 20.0f, 0xFFFFFFFF, Image(), 50.0f, 1.0f);
+  return BuildScriptContext(Image(), 20.0f, 0xFFFFFFFF, Image(), 50.0f, 1.0f, ScriptNeeds(script));
 }
 
 Image RunScriptPumping(HeadlessHost& host, const std::vector<TScriptCommand>& script, const Image& img,

@@ -16,8 +16,9 @@ namespace lq::cli {
 bool LoadCheckedScript(const std::string& who, const std::string& path, std::vector<TScriptCommand>& commands);
 
 // The built-in frames and textures, the template brushes, and the default
-// margin, colour, strength and scale a new studio session starts with.
-TScriptContext CliScriptContext();
+// margin, colour, strength and scale a new studio session starts with; only
+// the pictures the script uses are decoded.
+TScriptContext CliScriptContext(const std::vector<TScriptCommand>& script);
 
 // Runs the script on img on a worker thread while this thread pumps the
 // host's loop; Ctrl+C cancels it. Returns the result, or an empty image with

@@ -74,21 +74,36 @@ void TDriverScriptHost::TakeResizedImage(const Image& img) {
   });
 }
 
+TScriptNeeds ScriptNeeds(const std::vector<TScriptCommand>& script) {
+  TScriptNeeds n{false, false, false};
+  for (const TScriptCommand& c : script) {
+    n.Textures = n.Textures || c.Kind == sckTexture;
+    n.Frames = n.Frames || (c.Kind == sckFrame && c.FrameStyle != "brushstrokes");
+    n.BrushAtlas = n.BrushAtlas || (c.Kind == sckFrame && c.FrameStyle == "brushstrokes");
+  }
+  return n;
+}
+
 TScriptContext BuildScriptContext(const Image& storedFrame, float storedFrameSize, TAlphaColor storedFrameColor,
-                                  const Image& storedTexture, float storedTextureStrength, float storedTextureScale) {
+                                  const Image& storedTexture, float storedTextureStrength, float storedTextureScale,
+                                  TScriptNeeds needs) {
   TScriptContext c;
   const ResourceRepository& repo = Repository();
-  if (storedFrame) c.FrameBitmaps.push_back(storedFrame);
-  for (const NamedImage& f : repo.FrameList())
-    if (f.image) c.FrameBitmaps.push_back(f.image);
+  if (needs.Frames) {
+    if (storedFrame) c.FrameBitmaps.push_back(storedFrame);
+    for (const NamedImage& f : repo.FrameList())
+      if (f.image) c.FrameBitmaps.push_back(f.image);
+  }
   c.FrameMarginSize = int32_t(Round(storedFrameSize));
   c.FrameMarginColor = storedFrameColor;
-  if (storedTexture) c.TextureBitmaps.push_back(storedTexture);
-  for (const NamedImage& t : repo.TextureList())
-    if (t.image) c.TextureBitmaps.push_back(t.image);
+  if (needs.Textures) {
+    if (storedTexture) c.TextureBitmaps.push_back(storedTexture);
+    for (const NamedImage& t : repo.TextureList())
+      if (t.image) c.TextureBitmaps.push_back(t.image);
+  }
   c.TextureStrength = int32_t(Round(storedTextureStrength));
   c.TextureScale = storedTextureScale;
-  c.BrushAtlas = repo.Picture("TemplateMatchingBrushes");
+  if (needs.BrushAtlas) c.BrushAtlas = repo.Picture("TemplateMatchingBrushes");
   return c;
 }
 

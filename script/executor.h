@@ -30,10 +30,20 @@ struct TScriptContext {
   int32_t TextureCount() const { return int32_t(TextureBitmaps.size()); }
 };
 
+// The parts of a context a script reads; the built-in pictures of the others
+// need not be decoded for it.
+struct TScriptNeeds {
+  bool Textures = true;
+  bool Frames = true;
+  bool BrushAtlas = true;
+};
+TScriptNeeds ScriptNeeds(const std::vector<TScriptCommand>& script);
+
 // The host's choices as a context: its chosen frame and texture (either may
 // be empty) ahead of the built-in lists, and the embedded template brushes.
 TScriptContext BuildScriptContext(const Image& storedFrame, float storedFrameSize, TAlphaColor storedFrameColor,
-                                  const Image& storedTexture, float storedTextureStrength, float storedTextureScale);
+                                  const Image& storedTexture, float storedTextureStrength, float storedTextureScale,
+                                  TScriptNeeds needs = {});
 
 // The style FONT sets and TEXT uses.
 struct TScriptTextState {

@@ -594,4 +594,34 @@ TEST(BlendImages, FollowsTheCompositingFormulas) {
   EXPECT_TRUE(BlendImages(baseImg, Image(), 1, BlendMode::SrcOver) == baseImg);
 }
 
+// --- The host's context ---------------------------------------------------------------
+
+TEST(ScriptContext, ChosenPicturesComeFirstAndOnlyNeededOnesAreMade) {
+  HeadlessHost host;
+  const Image frame = test::Solid(9, 9, 0xFF102030), texture = test::Solid(7, 7, 0xFF808080);
+  TScriptContext c = BuildScriptContext(frame, 20.5f, 0xFF00FF00, texture, 39.5f, 1.5f);
+  EXPECT_EQ(c.FrameCount(), 8);  // the chosen frame, then the seven built-in ones
+  EXPECT_TRUE(c.FrameBitmaps[0] == frame);
+  EXPECT_EQ(c.TextureCount(), 7);  // the chosen texture, then the six built-in ones
+  EXPECT_TRUE(c.TextureBitmaps[0] == texture);
+  EXPECT_EQ(c.FrameMarginSize, 20);  // rounded half to even
+  EXPECT_EQ(c.TextureStrength, 40);
+  EXPECT_EQ(c.FrameMarginColor, 0xFF00FF00u);
+  EXPECT_TRUE(c.BrushAtlas);
+  for (const Image& img : c.FrameBitmaps) EXPECT_TRUE(img);
+
+  c = BuildScriptContext(Image(), 20, 0xFFFFFFFF, Image(), 50, 1);
+  EXPECT_EQ(c.FrameCount(), 7);
+  EXPECT_EQ(c.TextureCount(), 6);
+
+  const TScriptNeeds none = ScriptNeeds(Parsed({"RESET", "TEXT 1 1 x"}));
+  EXPECT_FALSE(none.Textures || none.Frames || none.BrushAtlas);
+  const TScriptNeeds brush = ScriptNeeds(Parsed({"FRAME brushstrokes"}));
+  EXPECT_TRUE(brush.BrushAtlas && !brush.Frames && !brush.Textures);
+  c = BuildScriptContext(frame, 20, 0, texture, 50, 1, ScriptNeeds(Parsed({"TEXTURE #1", "FRAME #2"})));
+  EXPECT_EQ(c.TextureCount(), 7);
+  EXPECT_EQ(c.FrameCount(), 8);
+  EXPECT_FALSE(c.BrushAtlas);
+}
+
 }  // namespace
