@@ -190,6 +190,7 @@ class Batch {
   void Report(const std::string& line) {
     std::lock_guard<std::mutex> lk(outMu_);
     status_.Clear();
+    shownText_.clear();
     fmt::print(stderr, "{}\n", line);
   }
 
@@ -198,8 +199,10 @@ class Batch {
     if (!status_.active()) return;
     const int started = started_.load();
     if (started == 0) return;
-    status_.Show(fmt::format("Processing image {} of {}...  ({} written)", started, job_.items.size(),
-                             written_.load()));
+    std::string text =
+        fmt::format("Processing image {} of {}...  ({} written)", started, job_.items.size(), written_.load());
+    if (text != shownText_) status_.Show(text);
+    shownText_ = std::move(text);
   }
 
   void ProcessOne(const TBatchItem& item) {
@@ -276,6 +279,7 @@ class Batch {
   std::atomic<int> started_{0}, written_{0};
   std::mutex outMu_;
   StatusLine status_;
+  std::string shownText_;
 };
 
 int RunBatch(const BatchOptions& o) {

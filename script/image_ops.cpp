@@ -70,8 +70,9 @@ struct ObjectDeleter {
   }
 };
 
-// Pango takes sizes as integers in 1/1024 units.
-constexpr double kMaxTextSize = 100000.0;
+// Larger than any picture needs; it also bounds the shadow's reach, and with
+// it the layer the text is drawn into.
+constexpr double kMaxTextSize = 10000.0;
 
 // Where the glyph box starts along one axis.
 double BoxStart(double value, bool percent, double extent, double box) {
