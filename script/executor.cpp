@@ -5,6 +5,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "effects/overlay/frame.h"
+#include "effects/overlay/texture_overlay.h"
 #include "engine/abort.h"
 #include "engine/catalogue.h"
 #include "engine/driver.h"
@@ -15,14 +17,6 @@
 #include "script/parser.h"
 #include "script/surface_size.h"
 
-#if __has_include("effects/overlay/texture_overlay.h")
-#include "effects/overlay/texture_overlay.h"
-#define LQ_SCRIPT_TEXTURE 1
-#endif
-#if __has_include("effects/overlay/frame.h")
-#include "effects/overlay/frame.h"
-#define LQ_SCRIPT_IMAGE_FRAME 1
-#endif
 #if __has_include("effects/painting/brushstrokes_frame.h")
 #include "effects/painting/brushstrokes_frame.h"
 #define LQ_SCRIPT_BRUSH_FRAME 1
@@ -281,13 +275,7 @@ void TScriptEngine::DoTexture(const TScriptCommand& cmd) {
   if (!texture) Fail(cmd, "Texture #" + std::to_string(index) + " is empty");
   const int32_t strength = cmd.TextureStrength >= 0 ? cmd.TextureStrength : FContext.TextureStrength;
   const float scale = cmd.TextureScale >= 0 ? cmd.TextureScale : FContext.TextureScale;
-#ifdef LQ_SCRIPT_TEXTURE
   FWorking = ApplyCustomTexture(FWorking, texture, strength, scale);
-#else
-  (void)strength;
-  (void)scale;
-  Fail(cmd, "TEXTURE is not available in this build");
-#endif
 }
 
 void TScriptEngine::DoFrame(const TScriptCommand& cmd) {
@@ -318,7 +306,6 @@ void TScriptEngine::DoFrame(const TScriptCommand& cmd) {
   if (!frame) Fail(cmd, "Frame #" + std::to_string(index) + " is empty");
   const int32_t margin = cmd.FrameSize >= 0 ? cmd.FrameSize : FContext.FrameMarginSize;
   const TAlphaColor color = cmd.FrameColor != 0 ? cmd.FrameColor : FContext.FrameMarginColor;
-#ifdef LQ_SCRIPT_IMAGE_FRAME
   // The margin comes from the script: refuse a framed picture we cannot allocate.
   const IRect hole = FindFrameHole(frame);
   if (!hole.isEmpty()) {
@@ -328,11 +315,6 @@ void TScriptEngine::DoFrame(const TScriptCommand& cmd) {
     if (!tooLarge.empty()) throw EScriptFailure(tooLarge);
   }
   FWorking = ApplyImageFrame(FWorking, frame, margin, color);
-#else
-  (void)margin;
-  (void)color;
-  Fail(cmd, "FRAME is not available in this build");
-#endif
 }
 
 void TScriptEngine::DoText(const TScriptCommand& cmd) {

@@ -10,6 +10,8 @@
 #include "engine/catalogue.h"
 #include "engine/gfx/surface.h"
 #include "engine/headless_host.h"
+#include "engine/random.h"
+#include "resources/repository.h"
 #include "script/image_ops.h"
 #include "script/parser.h"
 #include "tests/support/harness.h"
@@ -592,6 +594,96 @@ TEST(BlendImages, FollowsTheCompositingFormulas) {
       EXPECT_LE(worst, 2) << "mode " << int(m) << " opacity " << opacity;
     }
   EXPECT_TRUE(BlendImages(baseImg, Image(), 1, BlendMode::SrcOver) == baseImg);
+}
+
+// --- Textures and frames -------------------------------------------------------------
+
+// A picture with an opaque border `border` pixels wide and a clear window.
+Image FramePicture(int w, int h, int border) {
+  std::vector<uint32_t> px(size_t(w) * size_t(h));
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const bool inside = x >= border && x < w - border && y >= border && y < h - border;
+      px[size_t(y) * size_t(w) + size_t(x)] = inside ? 0u : 0xFF603010u;
+    }
+  return Image::MakeFromPixels(w, h, std::move(px));
+}
+
+// A noisy grey texture; `salt` makes different ones.
+Image NoiseTexture(int w, int h, uint32_t salt) {
+  std::vector<uint32_t> px(size_t(w) * size_t(h));
+  uint32_t s = salt * 2654435761u + 1;
+  for (uint32_t& p : px) {
+    s = s * 1664525u + 1013904223u;
+    const uint32_t g = s >> 24;
+    p = MakeColor(255, g, g, g);
+  }
+  return Image::MakeFromPixels(w, h, std::move(px), true);
+}
+
+TEST_F(Executor, TextureIndexesAndDefaults) {
+  TScriptContext ctx;
+  ctx.TextureBitmaps = {NoiseTexture(16, 16, 1), NoiseTexture(16, 16, 2), NoiseTexture(16, 16, 3)};
+  ctx.TextureStrength = 70;
+  ctx.TextureScale = 2.0f;
+  // The texture's tiling phase is random: each run starts from the same seed.
+  auto run = [&](const std::string& line) {
+    RandSeed = 12345;
+    TScriptEngine engine(&rec);
+    RunResult r = RunScript(engine, {line}, source, photo, ctx);
+    EXPECT_EQ(r.error, "") << line;
+    return r.image;
+  };
+  const Image first = run("TEXTURE #0 70 2");
+  EXPECT_GT(test::MaxChannelDiff(first, photo), 10);
+  struct Case {
+    const char* line;
+    const char* same;  // a line that must give the same picture
+  };
+  const std::vector<Case> cases = {
+      {"TEXTURE", "TEXTURE #0 70 2"},       // index 0, the context's strength and scale
+      {"TEXTURE #-3", "TEXTURE #0 70 2"},   // negative indexes mean 0
+      {"TEXTURE #2", "TEXTURE #2 70 2"},
+      {"TEXTURE #1 30 1", "TEXTURE #1 30 1.0"},
+      {"TEXTURE #1 30", "TEXTURE #1 70 2"},  // strength and scale come only as a pair
+  };
+  for (const Case& c : cases) EXPECT_EQ(test::MaxChannelDiff(run(c.line), run(c.same)), 0) << c.line;
+  EXPECT_GT(test::MaxChannelDiff(run("TEXTURE #1"), first), 0);
+  EXPECT_EQ(test::MaxChannelDiff(run("TEXTURE #0 0 1"), photo), 0);  // strength 0 leaves the picture
+}
+
+TEST_F(Executor, ImageFramesGrowThePictureByMarginAndBorders) {
+  TScriptContext ctx;
+  ctx.FrameBitmaps = {FramePicture(30, 30, 6), FramePicture(40, 40, 10)};
+  ctx.FrameMarginSize = 5;
+  ctx.FrameMarginColor = 0xFF00FF00;
+  struct Case {
+    const char* line;
+    int w, h;            // result size for the 40 x 30 picture
+    int border;          // the frame's border
+    TAlphaColor margin;  // colour just inside the border; 0: no margin
+  };
+  const std::vector<Case> cases = {
+      {"FRAME", 40 + 10 + 12, 30 + 10 + 12, 6, 0xFF00FF00},
+      {"FRAME #-1 0", 40 + 12, 30 + 12, 6, 0},
+      {"FRAME #1 8 #FFFF0000", 40 + 16 + 20, 30 + 16 + 20, 10, 0xFFFF0000},
+      {"FRAME #1 -4", 40 + 10 + 20, 30 + 10 + 20, 10, 0xFF00FF00},  // a negative margin means the default
+  };
+  for (const Case& c : cases) {
+    TScriptEngine engine(&rec);
+    RunResult r = RunScript(engine, {c.line}, source, photo, ctx);
+    ASSERT_EQ(r.error, "") << c.line;
+    EXPECT_EQ(r.image.width(), c.w) << c.line;
+    EXPECT_EQ(r.image.height(), c.h) << c.line;
+    if (c.margin) {
+      EXPECT_EQ(Pixel(r.image, r.image.width() / 2, c.border + 1), c.margin) << c.line;
+    }
+  }
+  // Margins a picture cannot have are refused before anything is made.
+  TScriptEngine engine(&rec);
+  RunResult r = RunScript(engine, {"FRAME #0 1000000000"}, source, photo, ctx);
+  EXPECT_EQ(r.error, "Line 1: Could not create 2000000052x2000000042 surface");
+  EXPECT_FALSE(r.image);
 }
 
 // --- The host's context ---------------------------------------------------------------
