@@ -132,6 +132,12 @@ TEST_F(RunBatch, RunWritesOneResultPerInput) {
   EXPECT_EQ(a.width(), 20);
   EXPECT_EQ(b.width(), 30);
 
+  // The built-in textures and frames are there for #N.
+  Text("framed.lqs", "TEXTURE #1 40 1\nFRAME #2 20\n");
+  r = Cli({"run", "framed.lqs", "one.png", "-o", "framed.png"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_GT(Load("framed.png").width(), 40 + 40);
+
   r = Cli({"run", "half.lqs", "one.png", "-o", "single.webp"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Load("single.webp").height(), 15);
