@@ -144,9 +144,13 @@ struct BatchJob {
 class Batch {
  public:
   Batch(const BatchJob& job, HeadlessHost& host)
-      : job_(job), host_(host), initialErase_(host.driver().FEraseBdChecked.load()), gate_(host.driver()),
+      : job_(job),
+        host_(host),
+        initialErase_(host.driver().FEraseBdChecked.load()),
+        gate_(host.driver()),
         scriptHost_(gate_, initialErase_),
-        budget_(AvailableMemory()), context_(job.scriptMode ? CliScriptContext(job.script) : TScriptContext()) {
+        budget_(AvailableMemory()),
+        context_(job.scriptMode ? CliScriptContext(host.driver(), job.script) : TScriptContext()) {
     // A script's slots each keep a picture alive besides the working ones.
     int saves = 0;
     for (const TScriptCommand& c : job.script) saves += c.Kind == sckSave;

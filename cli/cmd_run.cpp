@@ -76,7 +76,7 @@ int RunRun(const RunOptions& o) {
     redraw();
   };
 
-  const TScriptContext context = CliScriptContext(script);
+  const TScriptContext context = CliScriptContext(host.driver(), script);
   int written = 0;
   for (const TBatchItem& item : items) {
     if (Runner::Interrupted()) break;

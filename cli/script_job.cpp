@@ -7,6 +7,8 @@
 #include <thread>
 
 #include "cli/runner.h"
+#include "effects/overlay/frame.h"
+#include "resources/repository.h"
 #include "script/parser.h"
 #include "script/script_file.h"
 
@@ -33,9 +35,12 @@ bool LoadCheckedScript(const std::string& who, const std::string& path, std::vec
   return true;
 }
 
-TScriptContext CliScriptContext(const std::vector<TScriptCommand>& script) {
-  // No frame or texture is chosen here, so #0 is the first built-in one.
-  return BuildScriptContext(Image(), 20.0f, 0xFFFFFFFF, Image(), 50.0f, 1.0f, ScriptNeeds(script));
+TScriptContext CliScriptContext(const EffectDriver& driver, const std::vector<TScriptCommand>& script) {
+  const TScriptNeeds needs = ScriptNeeds(script);
+  const TFrameSettings frame;
+  return BuildScriptContext(needs.Frames ? Repository().Picture("Frame") : Image(), frame.StoredFrameSize,
+                            frame.StoredFrameColor, driver.StoredTextureBitmap, driver.StoredTextureStrength,
+                            driver.StoredTextureScale, needs);
 }
 
 Image RunScriptPumping(HeadlessHost& host, const std::vector<TScriptCommand>& script, const Image& img,

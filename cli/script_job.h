@@ -15,10 +15,11 @@ namespace lq::cli {
 // parser message) to stderr, prefixed by `who`, and returns false.
 bool LoadCheckedScript(const std::string& who, const std::string& path, std::vector<TScriptCommand>& commands);
 
-// The built-in frames and textures, the template brushes, and the default
-// margin, colour, strength and scale a new studio session starts with; only
-// the pictures the script uses are decoded.
-TScriptContext CliScriptContext(const std::vector<TScriptCommand>& script);
+// The context a new studio session gives a script, so #N means the same in
+// both: the frame and texture chosen at start (#0) ahead of the built-in
+// ones, their default margin, colour, strength and scale, the template
+// brushes. Only the pictures the script uses are decoded.
+TScriptContext CliScriptContext(const EffectDriver& driver, const std::vector<TScriptCommand>& script);
 
 // Runs the script on img on a worker thread while this thread pumps the
 // host's loop; Ctrl+C cancels it. Returns the result, or an empty image with

@@ -103,20 +103,31 @@ TScriptContext BuildScriptContext(const Image& storedFrame, float storedFrameSiz
 
 std::string ScriptStepText(const TScriptCommand& cmd) {
   switch (cmd.Kind) {
-    case sckEffect: return EffectDisplayName(cmd.EffectNumber);
-    case sckSave: return "Save \u2192 " + cmd.SlotName;
-    case sckLoad: return "Load \u2190 " + cmd.SlotName;
-    case sckSwap: return "Swap \u2194 " + cmd.SlotName;
-    case sckReset: return "Reset to source";
-    case sckBlend: return "Blend \u2190 " + cmd.BlendSlot;
-    case sckTexture: return "Apply texture";
-    case sckFrame: return cmd.FrameStyle == "brushstrokes" ? "Apply brushstrokes frame" : "Apply frame";
-    case sckText: return "Draw text";
-    case sckFont: return "Set font";
+    case sckEffect:
+      return EffectDisplayName(cmd.EffectNumber);
+    case sckSave:
+      return "Save \u2192 " + cmd.SlotName;
+    case sckLoad:
+      return "Load \u2190 " + cmd.SlotName;
+    case sckSwap:
+      return "Swap \u2194 " + cmd.SlotName;
+    case sckReset:
+      return "Reset to source";
+    case sckBlend:
+      return "Blend \u2190 " + cmd.BlendSlot;
+    case sckTexture:
+      return "Apply texture";
+    case sckFrame:
+      return cmd.FrameStyle == "brushstrokes" ? "Apply brushstrokes frame" : "Apply frame";
+    case sckText:
+      return "Draw text";
+    case sckFont:
+      return "Set font";
     case sckResize:
       return "Resize to " + ResizeSideText(cmd.ResizeW, cmd.ResizeWPercent) + "x" +
              ResizeSideText(cmd.ResizeH, cmd.ResizeHPercent);
-    case sckClear: return cmd.P1 == 1 ? "Clear background" : "Keep background";
+    case sckClear:
+      return cmd.P1 == 1 ? "Clear background" : "Keep background";
   }
   return {};
 }
@@ -200,18 +211,42 @@ void TScriptEngine::CheckCancel() {
 
 void TScriptEngine::Execute(const TScriptCommand& cmd) {
   switch (cmd.Kind) {
-    case sckEffect: DoEffect(cmd); break;
-    case sckSave: DoSave(cmd); break;
-    case sckLoad: DoLoad(cmd); break;
-    case sckSwap: DoSwap(cmd); break;
-    case sckReset: DoReset(cmd); break;
-    case sckBlend: DoBlend(cmd); break;
-    case sckTexture: DoTexture(cmd); break;
-    case sckFrame: DoFrame(cmd); break;
-    case sckText: DoText(cmd); break;
-    case sckFont: DoFont(cmd); break;
-    case sckResize: DoResize(cmd); break;
-    case sckClear: DoClear(cmd); break;
+    case sckEffect:
+      DoEffect(cmd);
+      break;
+    case sckSave:
+      DoSave(cmd);
+      break;
+    case sckLoad:
+      DoLoad(cmd);
+      break;
+    case sckSwap:
+      DoSwap(cmd);
+      break;
+    case sckReset:
+      DoReset(cmd);
+      break;
+    case sckBlend:
+      DoBlend(cmd);
+      break;
+    case sckTexture:
+      DoTexture(cmd);
+      break;
+    case sckFrame:
+      DoFrame(cmd);
+      break;
+    case sckText:
+      DoText(cmd);
+      break;
+    case sckFont:
+      DoFont(cmd);
+      break;
+    case sckResize:
+      DoResize(cmd);
+      break;
+    case sckClear:
+      DoClear(cmd);
+      break;
   }
 }
 
@@ -321,11 +356,12 @@ void TScriptEngine::DoText(const TScriptCommand& cmd) {
   if (!FWorking) Fail(cmd, "No working image for TEXT");
   const std::string& family = !cmd.TextFontOverride.empty() ? cmd.TextFontOverride : FTextState.FontName;
   const float size = cmd.TextSizeOverride > 0 ? cmd.TextSizeOverride : FTextState.FontSize;
-  const TFontStyle style = !cmd.TextStyleOverride.empty() ? ParseFontStyle(cmd.TextStyleOverride) : FTextState.FontStyle;
+  const TFontStyle style =
+      !cmd.TextStyleOverride.empty() ? ParseFontStyle(cmd.TextStyleOverride) : FTextState.FontStyle;
   const TAlphaColor color = cmd.TextColorOverride != 0 ? cmd.TextColorOverride : FTextState.Color;
   const bool shadow = cmd.TextShadowOverride == 1 ? true : (cmd.TextShadowOverride == 0 ? false : FTextState.Shadow);
-  FWorking = DrawTextOnImage(FWorking, cmd.TextX, cmd.TextY, cmd.TextXPercent, cmd.TextYPercent, cmd.TextString,
-                             family, size, style, color, shadow);
+  FWorking = DrawTextOnImage(FWorking, cmd.TextX, cmd.TextY, cmd.TextXPercent, cmd.TextYPercent, cmd.TextString, family,
+                             size, style, color, shadow);
 }
 
 void TScriptEngine::DoFont(const TScriptCommand& cmd) {

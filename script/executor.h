@@ -18,11 +18,11 @@ namespace lq {
 struct TScriptContext {
   // FRAME #N: index 0 is the host's chosen frame when there is one, then the built-in frames.
   std::vector<Image> FrameBitmaps;
-  int32_t FrameMarginSize = 20;  // default margin of FRAME
+  int32_t FrameMarginSize = 20;               // default margin of FRAME
   TAlphaColor FrameMarginColor = 0xFFFFFFFF;  // default colour of FRAME and FRAME brushstrokes
-  int32_t TextureStrength = 50;  // default strength of TEXTURE
-  float TextureScale = 1.0f;     // default scale of TEXTURE
-  Image BrushAtlas;              // FRAME brushstrokes; none: that command fails
+  int32_t TextureStrength = 50;               // default strength of TEXTURE
+  float TextureScale = 1.0f;                  // default scale of TEXTURE
+  Image BrushAtlas;                           // FRAME brushstrokes; none: that command fails
   // TEXTURE #N: index 0 is the host's chosen texture when there is one, then the built-in textures.
   std::vector<Image> TextureBitmaps;
 

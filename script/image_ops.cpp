@@ -28,8 +28,8 @@ std::unique_ptr<Surface> MakeSurfaceOrThrow(int64_t w, int64_t h) {
 
 // Generic names fontconfig always answers, though no family carries them.
 bool IsGenericFamily(const std::string& f) {
-  static const char* const kGeneric[] = {"sans", "sans-serif", "serif", "monospace", "mono",
-                                         "cursive", "fantasy", "system-ui", "emoji", "math"};
+  static const char* const kGeneric[] = {"sans",    "sans-serif", "serif",     "monospace", "mono",
+                                         "cursive", "fantasy",    "system-ui", "emoji",     "math"};
   for (const char* g : kGeneric)
     if (strcasecmp(f.c_str(), g) == 0) return true;
   return false;
@@ -62,7 +62,8 @@ struct GDeleter {
   }
 };
 using FontDescPtr = std::unique_ptr<PangoFontDescription, GDeleter<PangoFontDescription, pango_font_description_free>>;
-using FontOptionsPtr = std::unique_ptr<cairo_font_options_t, GDeleter<cairo_font_options_t, cairo_font_options_destroy>>;
+using FontOptionsPtr =
+    std::unique_ptr<cairo_font_options_t, GDeleter<cairo_font_options_t, cairo_font_options_destroy>>;
 template <typename T>
 struct ObjectDeleter {
   void operator()(T* p) const {
@@ -176,15 +177,15 @@ Image DrawTextOnImage(const Image& image, float X, float Y, bool XPercent, bool 
     cairo_set_antialias(cr, CAIRO_ANTIALIAS_GRAY);
     cairo_fill(cr);
   });
-  if (!drawn) throw EImageOpError("Could not draw text on a " + std::to_string(lw) + "x" + std::to_string(lh) + " area");
+  if (!drawn)
+    throw EImageOpError("Could not draw text on a " + std::to_string(lw) + "x" + std::to_string(lh) + " area");
 
   auto out = MakeSurfaceOrThrow(image.width(), image.height());
   Canvas* c = out->GetCanvas();
   c->DrawImage(image, 0, 0);
   Paint p;
   p.color = 0xFFFFFFFF;
-  if (shadow)
-    p.imageFilter = ImageFilter::MakeDropShadow(float(d), float(d), float(sigma), float(sigma), 0xDD000000);
+  if (shadow) p.imageFilter = ImageFilter::MakeDropShadow(float(d), float(d), float(sigma), float(sigma), 0xDD000000);
   c->DrawImage(layerSurface->MakeImageSnapshot(), lx, ly, SamplingOptions::Low(), &p);
   return out->MakeImageSnapshot();
 }

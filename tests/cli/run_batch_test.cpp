@@ -66,7 +66,8 @@ class RunBatch : public ::testing::Test {
     std::string ext = fs::path(name).extension().string();
     std::vector<uint8_t> bytes = (ext == ".jpg" || ext == ".JPG") ? EncodeImageForFile(img, "x.jpg") : EncodePng(img);
     ASSERT_FALSE(bytes.empty());
-    std::ofstream(P(name), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(P(name), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
   }
 
   void Text(const std::string& name, const std::string& text) { std::ofstream(P(name), std::ios::binary) << text; }
@@ -155,8 +156,8 @@ TEST_F(RunBatch, RunWritesOneResultPerInput) {
 TEST_F(RunBatch, BatchNamesEveryOutputApartFromInputsAndEachOther) {
   // Each input has its own size, so an output shows which input it came from.
   const std::map<std::string, std::pair<int, int>> inputs = {
-      {"a.bmp", {20, 10}}, {"a.png", {21, 10}}, {"a.jpg", {22, 10}},      {"a.JPG", {23, 10}},
-      {"a_LQ.jpg", {24, 10}}, {"photo.PNG", {25, 10}},
+      {"a.bmp", {20, 10}}, {"a.png", {21, 10}},    {"a.jpg", {22, 10}},
+      {"a.JPG", {23, 10}}, {"a_LQ.jpg", {24, 10}}, {"photo.PNG", {25, 10}},
   };
   for (const auto& [name, size] : inputs) Picture(name, size.first, size.second);
   Text("broken.png", "not a picture");
@@ -171,8 +172,8 @@ TEST_F(RunBatch, BatchNamesEveryOutputApartFromInputsAndEachOther) {
   EXPECT_NE(r.err.find("Failed to load image: missing.jpg"), std::string::npos) << r.err;
 
   const std::map<std::string, int> expected = {
-      {"a_LQ.png", 20},   {"a_LQ_2.png", 21},    {"a_LQ_2.jpg", 22},
-      {"a_LQ_3.jpg", 23}, {"a_LQ_LQ.jpg", 24},   {"photo_LQ.png", 25},
+      {"a_LQ.png", 20},   {"a_LQ_2.png", 21},  {"a_LQ_2.jpg", 22},
+      {"a_LQ_3.jpg", 23}, {"a_LQ_LQ.jpg", 24}, {"photo_LQ.png", 25},
   };
   std::vector<std::string> names;
   for (const auto& [name, width] : expected) {
@@ -303,7 +304,8 @@ TEST_F(RunBatch, InterruptLeavesOnlyWholeOutputs) {
     std::ifstream st("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(st, line))
-      if (line.rfind("SigCgt:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) & (1ull << (SIGINT - 1))) != 0;
+      if (line.rfind("SigCgt:", 0) == 0)
+        return (std::stoull(line.substr(7), nullptr, 16) & (1ull << (SIGINT - 1))) != 0;
     return false;
   };
   for (int i = 0; i < 2000 && !catchesSigint(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));

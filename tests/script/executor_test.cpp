@@ -130,7 +130,8 @@ struct FailureCase {
 
 TScriptContext ContextWith(int textures, int frames, bool atlas, int emptyTexture = -1, int emptyFrame = -1) {
   TScriptContext c;
-  for (int i = 0; i < textures; ++i) c.TextureBitmaps.push_back(i == emptyTexture ? Image() : test::Solid(8, 8, 0xFF808080));
+  for (int i = 0; i < textures; ++i)
+    c.TextureBitmaps.push_back(i == emptyTexture ? Image() : test::Solid(8, 8, 0xFF808080));
   for (int i = 0; i < frames; ++i) c.FrameBitmaps.push_back(i == emptyFrame ? Image() : test::Solid(8, 8, 0xFF000000));
   if (atlas) c.BrushAtlas = test::Solid(10, 10, 0xFFFFFFFF);
   return c;
@@ -151,7 +152,8 @@ TEST_F(Executor, EveryStepFailureEndsTheRunWithItsMessage) {
       {{{"FRAME"}, "Line 1: No frame loaded (select a frame first)", 1}, ContextWith(3, 0, true)},
       {{{"FRAME #2 10"}, "Line 1: Frame #2 not found (only 2 available)", 1}, ContextWith(0, 2, false)},
       {{{"FRAME"}, "Line 1: Frame #0 is empty", 1}, ContextWith(0, 2, false, -1, 0)},
-      {{{"FRAME brushstrokes 20"}, "Line 1: No brush atlas available for brushstrokes frame", 1}, ContextWith(2, 2, false)},
+      {{{"FRAME brushstrokes 20"}, "Line 1: No brush atlas available for brushstrokes frame", 1},
+       ContextWith(2, 2, false)},
       {{{"RESIZE 0.4 10"}, "Line 1: Could not create 0x10 surface", 1}, {}},
       // Far beyond what the engine can hold: refused before any allocation.
       {{{"RESIZE 100000 100000"}, "Line 1: Could not create 100000x100000 surface", 1}, {}},
@@ -294,16 +296,14 @@ TEST_F(Executor, UnknownEffectNumbersLeaveThePictureAsItIs) {
 TEST_F(Executor, ResizeSizes) {
   struct Case {
     std::string line;
-    int w, h;       // start size
-    int ew, eh;     // result size
+    int w, h;    // start size
+    int ew, eh;  // result size
   };
   const std::vector<Case> cases = {
       {"RESIZE 50% 50%", 3, 3, 2, 2},  // Round(1.5) = 2
       {"RESIZE 50% 50%", 5, 7, 2, 4},  // 2.5 -> 2, 3.5 -> 4
-      {"RESIZE 0.1% 0.1%", 400, 300, 1, 1},
-      {"RESIZE 17 9", 40, 30, 17, 9},
-      {"RESIZE 2.5 3.5", 40, 30, 2, 4},
-      {"RESIZE 200% 10", 40, 30, 80, 10},
+      {"RESIZE 0.1% 0.1%", 400, 300, 1, 1}, {"RESIZE 17 9", 40, 30, 17, 9},
+      {"RESIZE 2.5 3.5", 40, 30, 2, 4},     {"RESIZE 200% 10", 40, 30, 80, 10},
   };
   for (const Case& c : cases) {
     TScriptEngine engine(&rec);
@@ -337,10 +337,10 @@ TEST_F(Executor, ClearAndNoClearReachEffectsAndAreRestored) {
     RecordingHost h;
     h.erase = initial;
     TScriptEngine engine(&h);
-    RunResult r = RunScript(engine,
-                            {"EFFECT 200 50 50 50 50 50", "CLEAR", "EFFECT 200 50 50 50 50 50", "NOCLEAR",
-                             "EFFECT 200 50 50 50 50 50"},
-                            source, photo);
+    RunResult r = RunScript(
+        engine,
+        {"EFFECT 200 50 50 50 50 50", "CLEAR", "EFFECT 200 50 50 50 50 50", "NOCLEAR", "EFFECT 200 50 50 50 50 50"},
+        source, photo);
     ASSERT_EQ(r.error, "");
     EXPECT_EQ(h.effectErase, (std::vector<bool>{initial, true, false}));
     EXPECT_EQ(h.erase, initial);
@@ -482,10 +482,9 @@ TEST_F(Executor, TextPlacementUsesTheGlyphBox) {
 TEST_F(Executor, FontSetsTheStyleUntilChangedAndTextOverridesOneLine) {
   Image canvas = test::Solid(160, 140, 0xFF000000);
   TScriptEngine engine(&rec);
-  RunResult r = RunScript(engine,
-                          {"FONT Georgia 30 bold #FFFF0000", "TEXT 10 10 'a'", "TEXT 10 50 'b' color=#FF0000FF",
-                           "TEXT 10 90 'c'"},
-                          canvas, canvas);
+  RunResult r = RunScript(
+      engine, {"FONT Georgia 30 bold #FFFF0000", "TEXT 10 10 'a'", "TEXT 10 50 'b' color=#FF0000FF", "TEXT 10 90 'c'"},
+      canvas, canvas);
   ASSERT_EQ(r.error, "");
   EXPECT_GT(CountTinted(r.image, {0, 0, 160, 45}, 16), 20);  // red
   EXPECT_EQ(CountTinted(r.image, {0, 0, 160, 45}, 0), 0);
@@ -539,19 +538,27 @@ TEST_F(Executor, TextStyleSizeShadowAndFamilyFallback) {
 
 double Separable(BlendMode m, double cb, double cs) {
   switch (m) {
-    case BlendMode::Multiply: return cb * cs;
-    case BlendMode::Screen: return cb + cs - cb * cs;
-    case BlendMode::Overlay: return cb <= 0.5 ? 2 * cb * cs : 1 - 2 * (1 - cb) * (1 - cs);
-    case BlendMode::Darken: return std::min(cb, cs);
-    case BlendMode::Lighten: return std::max(cb, cs);
-    case BlendMode::HardLight: return cs <= 0.5 ? 2 * cb * cs : 1 - 2 * (1 - cb) * (1 - cs);
+    case BlendMode::Multiply:
+      return cb * cs;
+    case BlendMode::Screen:
+      return cb + cs - cb * cs;
+    case BlendMode::Overlay:
+      return cb <= 0.5 ? 2 * cb * cs : 1 - 2 * (1 - cb) * (1 - cs);
+    case BlendMode::Darken:
+      return std::min(cb, cs);
+    case BlendMode::Lighten:
+      return std::max(cb, cs);
+    case BlendMode::HardLight:
+      return cs <= 0.5 ? 2 * cb * cs : 1 - 2 * (1 - cb) * (1 - cs);
     case BlendMode::SoftLight: {
       if (cs <= 0.5) return cb - (1 - 2 * cs) * cb * (1 - cb);
       const double d = cb <= 0.25 ? ((16 * cb - 12) * cb + 4) * cb : std::sqrt(cb);
       return cb + (2 * cs - 1) * (d - cb);
     }
-    case BlendMode::Difference: return std::fabs(cb - cs);
-    default: return cs;
+    case BlendMode::Difference:
+      return std::fabs(cb - cs);
+    default:
+      return cs;
   }
 }
 
@@ -571,9 +578,9 @@ TEST(BlendImages, FollowsTheCompositingFormulas) {
   const int n = int(base.size());
   Image baseImg = Image::MakeFromPixels(n, 1, std::vector<uint32_t>(base));
   Image overImg = Image::MakeFromPixels(n, 1, std::vector<uint32_t>(over));
-  const BlendMode modes[] = {BlendMode::SrcOver, BlendMode::Multiply, BlendMode::Screen, BlendMode::Overlay,
-                             BlendMode::Darken,  BlendMode::Lighten,  BlendMode::SoftLight, BlendMode::HardLight,
-                             BlendMode::Difference};
+  const BlendMode modes[] = {BlendMode::SrcOver,   BlendMode::Multiply,  BlendMode::Screen,
+                             BlendMode::Overlay,   BlendMode::Darken,    BlendMode::Lighten,
+                             BlendMode::SoftLight, BlendMode::HardLight, BlendMode::Difference};
   for (BlendMode m : modes)
     for (float opacity : {1.0f, 0.5f, 0.0f}) {
       Image out = BlendImages(baseImg, overImg, opacity, m);
@@ -641,10 +648,9 @@ TEST_F(Executor, TextureIndexesAndDefaults) {
     const char* same;  // a line that must give the same picture
   };
   const std::vector<Case> cases = {
-      {"TEXTURE", "TEXTURE #0 70 2"},       // index 0, the context's strength and scale
-      {"TEXTURE #-3", "TEXTURE #0 70 2"},   // negative indexes mean 0
-      {"TEXTURE #2", "TEXTURE #2 70 2"},
-      {"TEXTURE #1 30 1", "TEXTURE #1 30 1.0"},
+      {"TEXTURE", "TEXTURE #0 70 2"},      // index 0, the context's strength and scale
+      {"TEXTURE #-3", "TEXTURE #0 70 2"},  // negative indexes mean 0
+      {"TEXTURE #2", "TEXTURE #2 70 2"},    {"TEXTURE #1 30 1", "TEXTURE #1 30 1.0"},
       {"TEXTURE #1 30", "TEXTURE #1 70 2"},  // strength and scale come only as a pair
   };
   for (const Case& c : cases) EXPECT_EQ(test::MaxChannelDiff(run(c.line), run(c.same)), 0) << c.line;
