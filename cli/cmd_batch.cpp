@@ -348,8 +348,11 @@ int RunBatch(const BatchOptions& o) {
 
   int written = 0;
   if (!job.items.empty()) {
-    HeadlessHost host;
-    host.SetHistoryEnabled(false);
+    // The command line's host, set up as for every other command; files in
+    // flight show no progress of their own.
+    Runner runner;
+    HeadlessHost& host = runner.host();
+    host.onProgress = nullptr;
     Batch batch(job, host);
     written = batch.Run();
   }

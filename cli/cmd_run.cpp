@@ -57,8 +57,10 @@ int RunRun(const RunOptions& o) {
                    it.input, it.output);
   }
 
-  HeadlessHost host;
-  host.SetHistoryEnabled(false);
+  // The command line's host, set up as for every other command; the progress
+  // line here shows script steps.
+  Runner runner;
+  HeadlessHost& host = runner.host();
   StatusLine status;
   std::string label, stepText;
   int percent = -1;
