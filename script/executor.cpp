@@ -324,7 +324,10 @@ void TScriptEngine::DoFrame(const TScriptCommand& cmd) {
         SurfaceSizeError(cmd.LineNumber, BrushFrameSize(FWorking.width(), FWorking.height(), width));
     if (!tooLarge.empty()) throw EScriptFailure(tooLarge);
 #ifdef LQ_SCRIPT_BRUSH_FRAME
-    FWorking = MakeBrushstrokesFrameImage(FWorking, FContext.BrushAtlas, color, width, brush);
+    std::string why;
+    Image framed = MakeBrushstrokesFrameImage(FWorking, FContext.BrushAtlas, color, width, brush, &why);
+    if (!framed) Fail(cmd, why.empty() ? "Could not paint the brushstrokes frame" : why);
+    FWorking = framed;
 #else
     (void)color;
     (void)brush;
