@@ -36,6 +36,7 @@ struct BatchOptions {
   std::vector<std::string> words;  // [P1..P5] with --effect, then files and folders
   int jobs = 0;                    // 0: one per core
   std::string shard;
+  int64_t memoryMiB = 0;  // 0: most of what is free
 };
 
 bool ParseInt(const std::string& s, int* v) {
@@ -121,15 +122,53 @@ class MemoryBudget {
   int64_t used_ = 0;
 };
 
-// Most of the memory the machine has free now; 4 GiB when it cannot be read.
+int64_t ReadNumber(const std::string& path) {
+  std::ifstream f(path);
+  std::string text;
+  if (!(f >> text) || text == "max") return -1;
+  int64_t v = -1;
+  auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  return ec == std::errc() && p == text.data() + text.size() ? v : -1;
+}
+
+// Room left under this process's memory cgroup limit (a container, a Slurm
+// job with --mem); -1 when there is no limit.
+int64_t CgroupRoom() {
+  std::ifstream f("/proc/self/cgroup");
+  std::string line;
+  while (std::getline(f, line)) {
+    const size_t a = line.find(':'), b = line.find(':', a + 1);
+    if (a == std::string::npos || b == std::string::npos) continue;
+    const std::string controllers = line.substr(a + 1, b - a - 1), path = line.substr(b + 1);
+    std::vector<std::pair<std::string, std::string>> files;
+    if (controllers.empty()) {  // the unified hierarchy
+      for (const std::string& dir : {"/sys/fs/cgroup" + path, std::string("/sys/fs/cgroup")})
+        files.push_back({dir + "/memory.max", dir + "/memory.current"});
+    } else if (("," + controllers + ",").find(",memory,") != std::string::npos) {
+      for (const std::string& dir : {"/sys/fs/cgroup/memory" + path, std::string("/sys/fs/cgroup/memory")})
+        files.push_back({dir + "/memory.limit_in_bytes", dir + "/memory.usage_in_bytes"});
+    }
+    for (const auto& [limitFile, usageFile] : files) {
+      const int64_t limit = ReadNumber(limitFile), usage = ReadNumber(usageFile);
+      // Unlimited v1 groups report a number near 2^63.
+      if (limit > 0 && limit < (int64_t(1) << 60) && usage >= 0) return std::max<int64_t>(0, limit - usage);
+    }
+  }
+  return -1;
+}
+
+// Most of the memory this process can still have: what the machine has free,
+// or less under a cgroup limit; 4 GiB when neither can be read.
 int64_t AvailableMemory() {
+  int64_t room = -1;
   std::ifstream f("/proc/meminfo");
-  std::string key;
+  std::string key, unit;
   int64_t kb = 0;
-  std::string unit;
   while (f >> key >> kb >> unit)
-    if (key == "MemAvailable:") return kb * 1024 / 4 * 3;
-  return int64_t(4) << 30;
+    if (key == "MemAvailable:") room = kb * 1024;
+  const int64_t cgroup = CgroupRoom();
+  if (cgroup >= 0 && (room < 0 || cgroup < room)) room = cgroup;
+  return room < 0 ? int64_t(4) << 30 : room / 4 * 3;
 }
 
 struct BatchJob {
@@ -139,6 +178,7 @@ struct BatchJob {
   int effect = -1;
   std::array<int, 5> p{};
   int jobs = 1;
+  int64_t memoryBytes = 0;
 };
 
 class Batch {
@@ -149,7 +189,7 @@ class Batch {
         initialErase_(host.driver().FEraseBdChecked.load()),
         gate_(host.driver()),
         scriptHost_(gate_, initialErase_),
-        budget_(AvailableMemory()),
+        budget_(job.memoryBytes > 0 ? job.memoryBytes : AvailableMemory()),
         context_(job.scriptMode ? CliScriptContext(host.driver(), job.script) : TScriptContext()) {
     // A script's slots each keep a picture alive besides the working ones.
     int saves = 0;
@@ -327,6 +367,11 @@ int RunBatch(const BatchOptions& o) {
     return 2;
   }
   job.jobs = o.jobs > 0 ? o.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
+  if (o.memoryMiB < 0) {
+    fmt::print(stderr, "{}: --max-memory takes a number of MiB, 1 or more\n", kWho);
+    return 2;
+  }
+  job.memoryBytes = std::min<int64_t>(o.memoryMiB, int64_t(1) << 40) * 1024 * 1024;
 
   std::vector<std::string> args(o.words.begin() + long(first), o.words.end());
   if (args.empty()) {
@@ -373,6 +418,8 @@ void AddBatchCommand(CLI::App& app, int& status) {
   cmd->add_option("--script", opts->script, "script (.lqs) to run on every picture");
   cmd->add_option("-j,--jobs", opts->jobs, "pictures processed at once (default: one per core)");
   cmd->add_option("--shard", opts->shard, "K/N: only every N-th file, starting at K (from 0)");
+  cmd->add_option("--max-memory", opts->memoryMiB,
+                  "MiB the pictures in flight may take together (default: three quarters of what is free)");
   cmd->add_option("words", opts->words, "[P1..P5] FILE...|DIR...")->required();
   cmd->callback([opts, &status] { status = RunBatch(*opts); });
 }

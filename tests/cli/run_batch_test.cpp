@@ -252,16 +252,21 @@ TEST_F(RunBatch, ParallelFilesGiveWhatOneAtATimeGives) {
   for (int i = 0; i < 6; ++i) Picture("p" + std::to_string(i) + ".png", 30 + i, 20);
   std::vector<std::string> files;
   for (int i = 0; i < 6; ++i) files.push_back("p" + std::to_string(i) + ".png");
-  auto run = [&](const std::string& jobs) {
-    std::vector<std::string> args = {"batch", "--effect", "203", "-j", jobs};
+  auto run = [&](const std::vector<std::string>& options) {
+    std::vector<std::string> args = {"batch", "--effect", "203"};
+    args.insert(args.end(), options.begin(), options.end());
     args.insert(args.end(), files.begin(), files.end());
     Result r = Cli(args);
     EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Batch complete: 6 of 6 images processed."), std::string::npos) << r.out;
     std::vector<std::string> bytes;
     for (int i = 0; i < 6; ++i) bytes.push_back(Slurp(P("p" + std::to_string(i) + "_LQ.png")));
     return bytes;
   };
-  EXPECT_EQ(run("1"), run("4"));
+  const auto one = run({"-j", "1"});
+  EXPECT_EQ(run({"-j", "4"}), one);
+  // Every picture needs more than this budget: they go one at a time, all of them.
+  EXPECT_EQ(run({"-j", "4", "--max-memory", "1"}), one);
 }
 
 TEST_F(RunBatch, UsageErrors) {
@@ -273,6 +278,7 @@ TEST_F(RunBatch, UsageErrors) {
       {"batch", "--effect", "NoSuchEffect", "a.png"},
       {"batch", "--effect", "200", "101", "a.png"},
       {"batch", "--effect", "200", "-j", "-1", "a.png"},
+      {"batch", "--effect", "200", "--max-memory", "-5", "a.png"},
       {"batch", "--effect", "200", "50"},
       {"run", "s.lqs", "a.png"},
       {"run", "s.lqs", "a.png", "a.png", "-o", "x.png"},
