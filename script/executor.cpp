@@ -7,6 +7,7 @@
 
 #include "effects/overlay/frame.h"
 #include "effects/overlay/texture_overlay.h"
+#include "effects/painting/brushstrokes_frame.h"
 #include "engine/abort.h"
 #include "engine/catalogue.h"
 #include "engine/driver.h"
@@ -17,10 +18,6 @@
 #include "script/parser.h"
 #include "script/surface_size.h"
 
-#if __has_include("effects/painting/brushstrokes_frame.h")
-#include "effects/painting/brushstrokes_frame.h"
-#define LQ_SCRIPT_BRUSH_FRAME 1
-#endif
 
 namespace lq {
 
@@ -323,16 +320,10 @@ void TScriptEngine::DoFrame(const TScriptCommand& cmd) {
     const std::string tooLarge =
         SurfaceSizeError(cmd.LineNumber, BrushFrameSize(FWorking.width(), FWorking.height(), width));
     if (!tooLarge.empty()) throw EScriptFailure(tooLarge);
-#ifdef LQ_SCRIPT_BRUSH_FRAME
     std::string why;
     Image framed = MakeBrushstrokesFrameImage(FWorking, FContext.BrushAtlas, color, width, brush, &why);
     if (!framed) Fail(cmd, why.empty() ? "Could not paint the brushstrokes frame" : why);
     FWorking = framed;
-#else
-    (void)color;
-    (void)brush;
-    Fail(cmd, "FRAME brushstrokes is not available in this build");
-#endif
     return;
   }
   const int32_t index = std::max(0, cmd.FrameIndex);

@@ -139,7 +139,7 @@ TEST_F(BrushFrameTest, StrokesRunFromThePictureOverTheBorder) {
   for (const IRect& o : outside) {
     SCOPED_TRACE(testing::Message() << o.left << "," << o.top);
     double painted = ShareNotColoured(r.Display, o, red);
-    EXPECT_GT(painted, 0.02);
+    EXPECT_GT(painted, 0.01);
     EXPECT_LT(painted, 0.98);
     EXPECT_EQ(ShareNotColoured(r.Source, o, red), 0.0);
   }
