@@ -133,15 +133,6 @@ bool ParseColor(const std::string& s, TAlphaColor* c) {
   return true;
 }
 
-bool ParseInt(const std::string& s, int* v) {
-  if (s.empty()) return false;
-  const char* b = s.data();
-  const char* e = b + s.size();
-  if (*b == '+') ++b;
-  auto [ptr, ec] = std::from_chars(b, e, *v);
-  return ec == std::errc() && ptr == e;
-}
-
 int RunApply(const ApplyOptions& o) {
   if (o.words.empty()) {
     fmt::print(stderr, "lumaquill-cli apply: missing EFFECT (see lumaquill-cli effects)\n");

@@ -39,15 +39,6 @@ struct BatchOptions {
   int64_t memoryMiB = 0;  // 0: most of what is free
 };
 
-bool ParseInt(const std::string& s, int* v) {
-  if (s.empty()) return false;
-  const char* b = s.data();
-  const char* e = b + s.size();
-  if (*b == '+') ++b;
-  auto [ptr, ec] = std::from_chars(b, e, *v);
-  return ec == std::errc() && ptr == e;
-}
-
 // Several scripts run at once, but effects read one process-wide
 // erase-background switch. Effects that want the same setting run together;
 // one that wants the other waits until they are done.

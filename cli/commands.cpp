@@ -1,5 +1,7 @@
 #include "cli/commands.h"
 
+#include <charconv>
+
 namespace lq::cli {
 
 void AddEffectsCommand(CLI::App& app, int& status);
@@ -8,6 +10,15 @@ void AddDemoCommand(CLI::App& app, int& status);
 void AddResourcesCommand(CLI::App& app, int& status);
 void AddRunCommand(CLI::App& app, int& status);
 void AddBatchCommand(CLI::App& app, int& status);
+
+bool ParseInt(const std::string& s, int* v) {
+  if (s.empty()) return false;
+  const char* b = s.data();
+  const char* e = b + s.size();
+  if (*b == '+') ++b;
+  auto [ptr, ec] = std::from_chars(b, e, *v);
+  return ec == std::errc() && ptr == e;
+}
 
 void AddCommands(CLI::App& app, int& status) {
   AddEffectsCommand(app, status);
