@@ -96,9 +96,6 @@ struct TOrientation {
   std::vector<TInk> ink;  // every pixel with paint: what drawing the stroke lays down
   std::vector<TInkSpan> spans;      // the same pixels as row runs
   std::vector<uint16_t> inkAlpha4;  // per ink pixel its alpha four times, for vector blending
-  // Per row of the stroke image, bit x set where it has ink / opaque ink
-  // (c <= 50, so a row fits one word): finds strokes later ones hide.
-  std::vector<uint64_t> inkRows, opaqueRows;
 };
 
 struct TTemplateMatchingRun {
@@ -197,12 +194,8 @@ void PrepareBrushes(TTemplateMatchingRun& r, int row) {
         }
       }
     }
-    o.inkRows.assign(size_t(c), 0);
-    o.opaqueRows.assign(size_t(c), 0);
     for (size_t k = 0; k < o.ink.size(); ++k) {
       const TInk& in = o.ink[k];
-      o.inkRows[size_t(in.y)] |= uint64_t(1) << in.x;
-      if (in.a == 255) o.opaqueRows[size_t(in.y)] |= uint64_t(1) << in.x;
       for (int j = 0; j < 4; ++j) o.inkAlpha4.push_back(in.a);
       TInkSpan* last = o.spans.empty() ? nullptr : &o.spans.back();
       if (last && last->y == in.y && last->x + last->len == in.x)
@@ -648,13 +641,11 @@ inline void InkSpan(uint32_t* px, const TOrientation& o, int first, int len, uin
 }
 
 // Composites the listed strokes, in order, inside the rectangle `tile` of dst.
-// Strokes whose `hidden` entry is set are left out.
-void DrawStrokesInTile(const TTemplateMatchingRun& r, const TDrawStroke* list, size_t count, const uint8_t* hidden,
-                       const PixelView& dst, const IRect& tile) {
+void DrawStrokesInTile(const TTemplateMatchingRun& r, const TDrawStroke* list, size_t count, const PixelView& dst,
+                       const IRect& tile) {
   const int c = r.c;
   const int64_t stride = int64_t(dst.rowBytes / 4);
   for (size_t i = 0; i < count; ++i) {
-    if (hidden[i]) continue;
     const TDrawStroke& st = list[i];
     const TOrientation& o = r.Brushes[size_t(st.brushIdx)];
     if (st.X >= tile.left && st.X + c <= tile.right && st.Y >= tile.top && st.Y + c <= tile.bottom) {
@@ -674,49 +665,6 @@ void DrawStrokesInTile(const TTemplateMatchingRun& r, const TDrawStroke* list, s
   }
 }
 
-// Marks the strokes of a tile's list that need not be drawn: every ink pixel
-// they have inside the tile is later covered by opaque ink of a following
-// stroke of the list, and opaque ink replaces whatever lies under it.
-// Walks the list backwards with one bit per tile pixel for "covered".
-void FindHiddenStrokes(const TTemplateMatchingRun& r, const TDrawStroke* list, size_t count, const IRect& tile,
-                       std::vector<uint64_t>& covered, uint8_t* hidden) {
-  const int c = r.c, tw = tile.width(), th = tile.height();
-  // Row bits run from 64 pixels left of the tile (strokes start at most c - 1 < 64
-  // pixels left of it) to 64 pixels beyond its right edge; pixels outside
-  // the tile count as covered, as they are not drawn here.
-  const int words = (tw + 128) / 64 + 2;
-  covered.assign(size_t(words) * size_t(th), ~uint64_t(0));
-  for (int y = 0; y < th; ++y) {
-    uint64_t* row = covered.data() + size_t(y) * size_t(words);
-    for (int x = 64; x < 64 + tw; ++x) row[x >> 6] &= ~(uint64_t(1) << (x & 63));
-  }
-  auto get = [](const uint64_t* row, int b) {
-    const int w = b >> 6, s = b & 63;
-    return s == 0 ? row[w] : (row[w] >> s) | (row[w + 1] << (64 - s));
-  };
-  auto set = [](uint64_t* row, int b, uint64_t m) {
-    const int w = b >> 6, s = b & 63;
-    row[w] |= m << s;
-    if (s != 0) row[w + 1] |= m >> (64 - s);
-  };
-  for (size_t i = count; i-- > 0;) {
-    const TDrawStroke& st = list[i];
-    const TOrientation& o = r.Brushes[size_t(st.brushIdx)];
-    const int b = st.X - tile.left + 64;
-    const int y0 = std::max(0, tile.top - st.Y), y1 = std::min(c, tile.bottom - st.Y);
-    bool hide = true;
-    for (int y = y0; y < y1 && hide; ++y) {
-      const uint64_t ink = o.inkRows[size_t(y)];
-      hide = (get(covered.data() + size_t(st.Y + y - tile.top) * size_t(words), b) & ink) == ink;
-    }
-    hidden[i] = hide;
-    if (hide) continue;
-    for (int y = y0; y < y1; ++y)
-      if (o.opaqueRows[size_t(y)] != 0)
-        set(covered.data() + size_t(st.Y + y - tile.top) * size_t(words), b, o.opaqueRows[size_t(y)]);
-  }
-}
-
 // Draws the strokes in order on Dest. Tiles are painted side by side; each
 // tile lists the strokes that reach it in drawing order, so every pixel sees
 // the strokes in that order, and a tile's pixels stay in cache meanwhile.
@@ -731,7 +679,6 @@ void DrawStrokes(TTemplateMatchingRun& r, const std::vector<TDrawStroke>& stroke
   };
   std::vector<size_t> start(tiles + 1), fill(tiles);
   std::vector<TDrawStroke> lists;  // copies, so that a tile reads its strokes in sequence
-  std::vector<uint8_t> hidden;
   const size_t every = std::max<size_t>(200, count / 10);
   const double done = double(r.Accumulated);
   for (size_t b = 0; b < count; b += every) {
@@ -747,20 +694,14 @@ void DrawStrokes(TTemplateMatchingRun& r, const std::vector<TDrawStroke>& stroke
     for (size_t i = b; i < e; ++i) forTiles(strokes[i], [&](size_t t) { ++start[t + 1]; });
     for (size_t t = 0; t < tiles; ++t) start[t + 1] += start[t];
     lists.resize(start[tiles]);
-    hidden.resize(start[tiles]);
     std::copy(start.begin(), start.end() - 1, fill.begin());
     for (size_t i = b; i < e; ++i) forTiles(strokes[i], [&](size_t t) { lists[fill[t]++] = strokes[i]; });
-    // Within a batch most strokes end up under later ones: those are found
-    // first and skipped, which leaves the batch's result as it was.
     ParallelFor(0, int(tiles), 4, [&](int lo, int hi) {
-      std::vector<uint64_t> covered;
       for (int t = lo; t < hi; ++t) {
         if (IsEffectCancelled()) return;
         const int tx = t % tilesX, ty = t / tilesX;
         const IRect tile{tx * T, ty * T, std::min(r.w, (tx + 1) * T), std::min(r.h, (ty + 1) * T)};
-        const size_t first = start[size_t(t)], n = start[size_t(t) + 1] - first;
-        FindHiddenStrokes(r, lists.data() + first, n, tile, covered, hidden.data() + first);
-        DrawStrokesInTile(r, lists.data() + first, n, hidden.data() + first, dst, tile);
+        DrawStrokesInTile(r, lists.data() + start[size_t(t)], start[size_t(t) + 1] - start[size_t(t)], dst, tile);
       }
     });
     CheckCancellation();
