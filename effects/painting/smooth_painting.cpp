@@ -498,24 +498,20 @@ std::vector<TScoredStroke> SelectStrokes(TTemplateMatchingRun& r) {
   std::vector<TScoredStroke> strokes;
   strokes.reserve(size_t((int64_t(w) / s + 2 * H / s + 2) * (int64_t(h) / s + 2 * H / s + 2)));
   // Per column of the current grid row: the lowest score over the window's
-  // rows and the first row holding it. A window's minimum is then the
-  // minimum over its columns; (score, row, column) order reproduces a
-  // row-by-row search in which the first pixel found wins ties.
-  std::vector<int64_t> colScore(static_cast<size_t>(w));
-  std::vector<int32_t> colRow(static_cast<size_t>(w));
+  // rows and the first row holding it, packed as score << 32 | row so that
+  // one comparison orders them. A window's minimum is then the minimum over
+  // its columns; (score, row, column) order reproduces a row-by-row search in
+  // which the first pixel found wins ties. Scores are errors of at most
+  // 50 x 50 pixels, far below 2^32.
+  std::vector<uint64_t> colKey(static_cast<size_t>(w));
   TMatch* table = r.MatchTable.data();
+  auto key = [&](int x, int y) {
+    return (uint64_t(table[size_t(y) * size_t(w) + size_t(x)].Score) << 32) | uint32_t(y);
+  };
   auto columnMin = [&](int x, int r0, int r1) {
-    int64_t best = table[size_t(r0) * size_t(w) + size_t(x)].Score;
-    int row = r0;
-    for (int y = r0 + 1; y <= r1; ++y) {
-      int64_t sc = table[size_t(y) * size_t(w) + size_t(x)].Score;
-      if (sc < best) {
-        best = sc;
-        row = y;
-      }
-    }
-    colScore[size_t(x)] = best;
-    colRow[size_t(x)] = row;
+    uint64_t best = key(x, r0);
+    for (int y = r0 + 1; y <= r1; ++y) best = std::min(best, key(x, y));
+    colKey[size_t(x)] = best;
   };
   const int j0 = -(H / s), j1 = (h + H) / s;
   const int k0 = -(H / s), k1 = (w + H) / s;
@@ -529,17 +525,12 @@ std::vector<TScoredStroke> SelectStrokes(TTemplateMatchingRun& r) {
     // left the window; otherwise only the rows that came in can beat it
     // (on a tie the earlier row keeps it). Picks recompute their column.
     for (int x = 0; x < w; ++x) {
-      if (!haveMinima || colRow[size_t(x)] < r0) {
+      uint64_t& ck = colKey[size_t(x)];
+      if (!haveMinima || int(uint32_t(ck)) < r0) {
         columnMin(x, r0, r1);
         continue;
       }
-      for (int y = prev1 + 1; y <= r1; ++y) {
-        int64_t sc = table[size_t(y) * size_t(w) + size_t(x)].Score;
-        if (sc < colScore[size_t(x)]) {
-          colScore[size_t(x)] = sc;
-          colRow[size_t(x)] = y;
-        }
-      }
+      for (int y = prev1 + 1; y <= r1; ++y) ck = std::min(ck, key(x, y));
     }
     haveMinima = true;
     prev1 = r1;
@@ -547,11 +538,15 @@ std::vector<TScoredStroke> SelectStrokes(TTemplateMatchingRun& r) {
       int c0 = std::max(0, k * s - H), c1 = std::min(w - 1, k * s + H);
       if (c0 > c1) continue;
       int bx = c0;
+      uint64_t bk = colKey[size_t(c0)];
       for (int x = c0 + 1; x <= c1; ++x) {
-        int64_t a = colScore[size_t(x)], b = colScore[size_t(bx)];
-        if (a < b || (a == b && colRow[size_t(x)] < colRow[size_t(bx)])) bx = x;
+        const uint64_t a = colKey[size_t(x)];
+        if (a < bk) {
+          bk = a;
+          bx = x;
+        }
       }
-      int by = colRow[size_t(bx)];
+      const int by = int(uint32_t(bk));
       TMatch& m = table[size_t(by) * size_t(w) + size_t(bx)];
       if (m.A > 4) {
         strokes.push_back({bx - H, by - H, m.BrushAngle, MakeColor(255, m.R, m.G, m.B), m.Score});

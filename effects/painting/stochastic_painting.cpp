@@ -6,10 +6,18 @@
 #include "effects/painting/stochastic_painting.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <numbers>
+#include <optional>
+#include <thread>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "effects/painting/brushes/brushes.h"
 #include "engine/driver.h"
@@ -97,6 +105,120 @@ void DrawSilhouette(const ConstPixelView& src, const PixelView& dst) {
     for (int x = 0; x < src.width; ++x) d[x] = GetA(s[x]) != 0 ? 0xFFFFFFFFu : 0u;
   }
 }
+
+// Accepted strokes are drawn on a second thread while the next ones are
+// scored: drawing every pixel of a stroke costs about as much as scoring it.
+// Exact: a stroke is scored only once every earlier stroke that could touch
+// the pixels it reads has been drawn, so it sees the canvas and draws the
+// random numbers of a one-thread run. Without a second thread (`threaded`
+// false) strokes are drawn at once.
+class StrokeDrawer {
+ public:
+  explicit StrokeDrawer(bool threaded) {
+    if (threaded) thread_ = std::thread([this] { Consume(); });
+  }
+  ~StrokeDrawer() {
+    if (!thread_.joinable()) return;
+    pushed_.fetch_or(kStop, std::memory_order_release);
+    pushed_.notify_all();
+    thread_.join();
+  }
+  StrokeDrawer(const StrokeDrawer&) = delete;
+  StrokeDrawer& operator=(const StrokeDrawer&) = delete;
+
+  void Push(const BrushStamp& stamp, const PixelView& canvas) {
+    if (!thread_.joinable()) {
+      stamp.Draw(canvas);
+      return;
+    }
+    IRect bounds = stamp.Bounds();
+    if (!bounds.intersect(IRect::MakeWH(canvas.width, canvas.height))) return;  // leaves nothing on the canvas
+    // Scoring takes about half as long as drawing: this thread draws the
+    // lower third of the stroke itself, the other thread the rest. A stamp
+    // pixel's value does not depend on the clip.
+    const int split = bounds.top + (2 * bounds.height() + 2) / 3;
+    const IRect own{bounds.left, split, bounds.right, bounds.bottom};
+    if (!own.isEmpty()) {
+      Clear(own);
+      stamp.Draw(canvas, own);
+    }
+    bounds.bottom = split;
+    if (bounds.isEmpty()) return;
+    const uint64_t p = pushed_.load(std::memory_order_relaxed);
+    Await(drawn_, [p](uint64_t d) { return p - d < kSlots; });
+    slots_[p % kSlots].emplace(Job{stamp, canvas, bounds});
+    pushed_.store(p + 1, std::memory_order_release);
+    pushed_.notify_one();
+  }
+
+  // Returns once no stroke still waiting to be drawn reaches into `area`.
+  void Clear(const IRect& area) {
+    if (!thread_.joinable()) return;
+    const uint64_t p = pushed_.load(std::memory_order_relaxed);
+    uint64_t d = drawn_.load(std::memory_order_acquire);
+    for (uint64_t j = p; j > d; --j) {
+      IRect b = slots_[(j - 1) % kSlots]->bounds;
+      if (b.intersect(area)) {
+        Await(drawn_, [j](uint64_t v) { return v >= j; });
+        return;
+      }
+    }
+  }
+
+  // Returns once every pushed stroke is on the canvas.
+  void Drain() {
+    if (!thread_.joinable()) return;
+    const uint64_t p = pushed_.load(std::memory_order_relaxed);
+    Await(drawn_, [p](uint64_t v) { return v >= p; });
+  }
+
+ private:
+  static constexpr uint64_t kSlots = 32;
+  static constexpr uint64_t kStop = uint64_t(1) << 63;
+  struct Job {
+    BrushStamp stamp;
+    PixelView canvas;
+    IRect bounds;
+  };
+
+  // Short waits spin; longer ones sleep until the other side moves.
+  template <typename Ready>
+  static void Await(std::atomic<uint64_t>& a, Ready ready) {
+    for (int i = 0; i < 200; ++i) {
+      if (ready(a.load(std::memory_order_acquire))) return;
+#if defined(__SSE2__)
+      _mm_pause();
+#endif
+    }
+    for (;;) {
+      const uint64_t v = a.load(std::memory_order_acquire);
+      if (ready(v)) return;
+      a.wait(v, std::memory_order_acquire);
+    }
+  }
+
+  void Consume() {
+    uint64_t d = 0;
+    for (;;) {
+      uint64_t p = 0;
+      Await(pushed_, [&](uint64_t v) {
+        p = v;
+        return (v & ~kStop) > d || (v & kStop) != 0;
+      });
+      if ((p & ~kStop) == d) return;  // stopped, nothing left
+      for (; d < (p & ~kStop); ++d) {
+        const Job& j = *slots_[d % kSlots];
+        j.stamp.Draw(j.canvas, j.bounds);
+        drawn_.store(d + 1, std::memory_order_release);
+        drawn_.notify_one();
+      }
+    }
+  }
+
+  std::array<std::optional<Job>, kSlots> slots_;
+  std::atomic<uint64_t> pushed_{0}, drawn_{0};
+  std::thread thread_;
+};
 
 int ChannelGain(uint32_t P, uint32_t C, uint32_t m) {
   int g = 0;
@@ -188,6 +310,8 @@ void StochasticPainting(const Image& Source, Surface& Dest, int P1, int P2, int 
   const float opacity = float(S.Alpha) / 255.0f;
   const int alphaCut = 10 * S.Alpha;  // brush alpha above 10 in units of K * 255
   const double twoPi = 2 * std::numbers::pi;
+  // Small pictures keep one thread: their strokes would mostly wait for each other.
+  StrokeDrawer drawer(int64_t(r.w) * r.h >= 250000 && std::thread::hardware_concurrency() > 1);
 
   for (int64_t n = 0; n < S.N; ++n) {
     if (n % 500 == 0) CheckCancellation();
@@ -209,6 +333,7 @@ void StochasticPainting(const Image& Source, Surface& Dest, int P1, int P2, int 
       const IRect box{std::max(0, x - B), std::max(0, y - B), std::min(r.w - 1, x + B) + 1,
                       std::min(r.h - 1, y + B) + 1};
       const int step = s > 20 ? S.SampleStep : 1;
+      drawer.Clear(box);
       int64_t gain = 0;
       for (int t = 1; t <= S.Tries; ++t) {
         if (t > 1) {
@@ -227,13 +352,14 @@ void StochasticPainting(const Image& Source, Surface& Dest, int P1, int P2, int 
         });
         if (gain > 0) break;
       }
-      if (gain > 0) BrushStamp(r.Brushes[size_t(k)], colour, x, y, rot, s, s, opacity).Draw(r.Canvas);
+      if (gain > 0) drawer.Push(BrushStamp(r.Brushes[size_t(k)], colour, x, y, rot, s, s, opacity), r.Canvas);
     }
 
     if (n % S.ProgressEvery == 0) {
       const int prog = int(Round(double(n) / double(S.N) * 100));
       if (fullRun) {
         if (uint32_t(GetTickCount() - lastUpdate) > 200 && display.Ready()) {
+          drawer.Drain();
           Dest.Flush();
           r.Snap = Dest.MakeImageSnapshot();
           r.Prog = prog;
@@ -244,6 +370,7 @@ void StochasticPainting(const Image& Source, Surface& Dest, int P1, int P2, int 
           SafeUpdateProgress(prog);
         }
       } else if (Preview && uint32_t(GetTickCount() - lastUpdate) > 100) {
+        drawer.Drain();
         SafeUpdatePreview(&Dest, prog);
         r.Canvas = Dest.PeekPixels();
         lastUpdate = GetTickCount();
@@ -253,6 +380,7 @@ void StochasticPainting(const Image& Source, Surface& Dest, int P1, int P2, int 
 
   // The last picture is taken here, on the worker, and handed over as a
   // finished image: nothing reads Dest once the routine has returned.
+  drawer.Drain();
   Dest.Flush();
   CheckCancellation();
   if (Preview) {

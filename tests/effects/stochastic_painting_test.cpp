@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "effects/painting/stochastic_painting.h"
+#include "engine/random.h"
 #include "tests/effects/painting_support.h"
 #include "tests/support/harness.h"
 
@@ -152,4 +153,18 @@ TEST_F(StochasticPaintingTest, CancelEndsTheRunQuickly) {
 // through the generation check: a stale preview never reaches the panel.
 TEST_F(StochasticPaintingTest, StalePreviewsNeverShow) {
   EXPECT_EQ(PreviewDrawsAfterGoingStale(host, 307, LoadPhoto("coffee"), {10, 50, 100, 100, 90}), 0);
+}
+
+// Large pictures draw accepted strokes on a second thread while the next
+// ones are scored: a stroke must still see every earlier overlapping stroke,
+// so one seed gives one picture, the same on every run.
+TEST_F(StochasticPaintingTest, OneSeedOnePictureWhileDrawingAlongside) {
+  Image photo = LoadPhoto("astronaut").MakeSubset(IRect::MakeXYWH(0, 0, 512, 512));
+  std::vector<Image> outs;
+  for (int run = 0; run < 2; ++run) {
+    RandSeed.store(0x5EED1234u);
+    outs.push_back(RunSync(host, 307, photo, {5, 20, 60, 50, 90}));
+    ASSERT_TRUE(outs.back());
+  }
+  EXPECT_EQ(MaxChannelDiff(outs[0], outs[1]), 0);
 }
