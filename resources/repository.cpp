@@ -124,6 +124,18 @@ std::vector<std::string> ResourceRepository::PictureNames() const {
   return names;
 }
 
+std::vector<std::string> ResourceRepository::TextureListNames() const {
+  std::vector<std::string> names;
+  for (const char* n : kTextureNames) names.push_back(std::string("TextureList/") + n);
+  return names;
+}
+
+std::vector<std::string> ResourceRepository::FrameListNames() const {
+  std::vector<std::string> names;
+  for (int k = 1; k <= kFrameCount; ++k) names.push_back("FrameList/" + std::to_string(k));
+  return names;
+}
+
 const std::vector<NamedImage>& ResourceRepository::TextureList() const {
   std::call_once(impl_->texturesOnce, [this] {
     for (const char* n : kTextureNames) impl_->textures.push_back({n, Picture(std::string("TextureList/") + n)});

@@ -52,6 +52,10 @@ class ResourceRepository {
   const std::vector<NamedImage>& TextureList() const;
   // The built-in frames "1" to "7".
   const std::vector<NamedImage>& FrameList() const;
+  // The names Picture() knows the list entries by ("TextureList/Canvas" …,
+  // "FrameList/1" …), in list order, without decoding anything.
+  std::vector<std::string> TextureListNames() const;
+  std::vector<std::string> FrameListNames() const;
 
   // Grey levels of WatercolorTexture, [row][column], each
   // Round(0.299 R + 0.587 G + 0.114 B); empty when the picture is missing.

@@ -66,11 +66,17 @@ void TDriverScriptHost::TakeResizedImage(const Image& img) {
 }
 
 TScriptNeeds ScriptNeeds(const std::vector<TScriptCommand>& script) {
-  TScriptNeeds n{false, false, false};
+  TScriptNeeds n{false, false, false, true, {}, {}};
   for (const TScriptCommand& c : script) {
-    n.Textures = n.Textures || c.Kind == sckTexture;
-    n.Frames = n.Frames || (c.Kind == sckFrame && c.FrameStyle != "brushstrokes");
-    n.BrushAtlas = n.BrushAtlas || (c.Kind == sckFrame && c.FrameStyle == "brushstrokes");
+    if (c.Kind == sckTexture) {
+      n.Textures = true;
+      n.TextureIndexes.insert(std::max(0, c.TextureIndex));
+    } else if (c.Kind == sckFrame && c.FrameStyle != "brushstrokes") {
+      n.Frames = true;
+      n.FrameIndexes.insert(std::max(0, c.FrameIndex));
+    } else if (c.Kind == sckFrame) {
+      n.BrushAtlas = true;
+    }
   }
   return n;
 }
@@ -80,18 +86,20 @@ TScriptContext BuildScriptContext(const Image& storedFrame, float storedFrameSiz
                                   TScriptNeeds needs) {
   TScriptContext c;
   const ResourceRepository& repo = Repository();
-  if (needs.Frames) {
-    if (storedFrame) c.FrameBitmaps.push_back(storedFrame);
-    for (const NamedImage& f : repo.FrameList())
-      if (f.image) c.FrameBitmaps.push_back(f.image);
-  }
+  // Built-in pictures are several megapixels of PNG each: a batch script
+  // should not decode the ones it never names.
+  auto fill = [&](std::vector<Image>& out, const Image& chosen, const std::vector<std::string>& names,
+                  const std::set<int32_t>& wanted) {
+    if (chosen) out.push_back(chosen);
+    for (const std::string& name : names) {
+      const int32_t index = int32_t(out.size());
+      out.push_back(!needs.OnlyListed || wanted.count(index) ? repo.Picture(name) : Image());
+    }
+  };
+  if (needs.Frames) fill(c.FrameBitmaps, storedFrame, repo.FrameListNames(), needs.FrameIndexes);
   c.FrameMarginSize = int32_t(Round(storedFrameSize));
   c.FrameMarginColor = storedFrameColor;
-  if (needs.Textures) {
-    if (storedTexture) c.TextureBitmaps.push_back(storedTexture);
-    for (const NamedImage& t : repo.TextureList())
-      if (t.image) c.TextureBitmaps.push_back(t.image);
-  }
+  if (needs.Textures) fill(c.TextureBitmaps, storedTexture, repo.TextureListNames(), needs.TextureIndexes);
   c.TextureStrength = int32_t(Round(storedTextureStrength));
   c.TextureScale = storedTextureScale;
   if (needs.BrushAtlas) c.BrushAtlas = repo.Picture("TemplateMatchingBrushes");

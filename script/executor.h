@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,10 @@ struct TScriptNeeds {
   bool Textures = true;
   bool Frames = true;
   bool BrushAtlas = true;
+  // With OnlyListed, just the #N a script names are decoded; the lists keep
+  // their length, so counts and messages stay the same.
+  bool OnlyListed = false;
+  std::set<int32_t> TextureIndexes, FrameIndexes;
 };
 TScriptNeeds ScriptNeeds(const std::vector<TScriptCommand>& script);
 

@@ -720,6 +720,12 @@ TEST(ScriptContext, ChosenPicturesComeFirstAndOnlyNeededOnesAreMade) {
   EXPECT_EQ(c.TextureCount(), 7);
   EXPECT_EQ(c.FrameCount(), 8);
   EXPECT_FALSE(c.BrushAtlas);
+  // Only the pictures the script names are decoded; the others keep their place.
+  EXPECT_TRUE(c.TextureBitmaps[0] == texture);
+  EXPECT_TRUE(c.FrameBitmaps[0] == frame);
+  for (int i = 1; i < 7; ++i) EXPECT_EQ(bool(c.TextureBitmaps[size_t(i)]), i == 1) << "texture " << i;
+  for (int i = 1; i < 8; ++i) EXPECT_EQ(bool(c.FrameBitmaps[size_t(i)]), i == 2) << "frame " << i;
+  EXPECT_TRUE(c.FrameBitmaps[2] == Repository().Picture("FrameList/2"));
 }
 
 }  // namespace
