@@ -89,6 +89,11 @@ struct TOrientation {
   // and per pixel the alpha as four 16-bit weights (R, G, B, 0) for the error loop.
   std::vector<int64_t> off;
   std::vector<int16_t> weights;
+  // The footprint rows in blocks of four neighbouring pixels, each read with
+  // one load: per block its offset and, per pixel, four weights as above;
+  // pixels outside the footprint or already in an earlier block weigh 0.
+  std::vector<int64_t> blockOff;
+  std::vector<int16_t> blockWeights;
   uint64_t meanScale = 0;  // ceil(2^42 / pixel count): divides a channel sum exactly
   // outCost[i]: what offsets 0 .. i - 1 add to the error when they all lie
   // outside the picture.
@@ -202,6 +207,33 @@ void PrepareBrushes(TTemplateMatchingRun& r, int row) {
         ++last->len;
       else
         o.spans.push_back({in.y, in.x, 1, int32_t(k)});
+    }
+    // Blocks start at the row's first footprint pixel; the last one of a row
+    // is moved left to end inside the c x c box, so it never reads beyond it.
+    for (size_t k = 0; k < o.offsets.size();) {
+      const int dy = o.offsets[k].dY;
+      std::array<uint8_t, 64> alpha{};  // by dX + H; c is at most 50
+      int maxX = -H;
+      const int minX = o.offsets[k].dX;
+      for (; k < o.offsets.size() && o.offsets[k].dY == dy; ++k) {
+        alpha[size_t(o.offsets[k].dX + H)] = o.offsets[k].Alpha;
+        maxX = o.offsets[k].dX;
+      }
+      for (int sx = minX; sx <= maxX; sx += 4) {
+        const int bx = std::min(sx, H - 4);
+        std::array<int16_t, 16> wv{};
+        bool any = false;
+        for (int j = 0; j < 4; ++j) {
+          const int px = bx + j;
+          if (px < sx || px > maxX) continue;
+          const int16_t a = alpha[size_t(px + H)];
+          wv[size_t(4 * j)] = wv[size_t(4 * j + 1)] = wv[size_t(4 * j + 2)] = a;
+          any = any || a != 0;
+        }
+        if (!any) continue;
+        o.blockOff.push_back(int64_t(dy) * stride + bx);
+        o.blockWeights.insert(o.blockWeights.end(), wv.begin(), wv.end());
+      }
     }
     while (o.off.size() % 4 != 0) {
       o.off.push_back(0);
@@ -365,29 +397,31 @@ class Matcher {
   // Alpha-weighted colour distance to M over the footprint; stops once it
   // exceeds `best`, when only the fact that it lost matters.
   int64_t InteriorError(const TOrientation& b, const uint32_t* centre, uint32_t M, int64_t best) const {
-    const size_t n = b.off.size();
-    const int64_t* off = b.off.data();
-    const int16_t* wgt = b.weights.data();
     int64_t error = 0;
 #if defined(__SSE2__)
     // Four pixels at a time: byte distances to the mean, weighted by alpha
     // in 16-bit multiply-adds, each pixel's sum shifted on its own.
+    // The footprint's rows are read four neighbouring pixels per load.
+    // Checking against `best` less often changes nothing: the error only
+    // grows, and a loser's exact value is never used.
+    const size_t blocks = b.blockOff.size();
+    const int64_t* boff = b.blockOff.data();
+    const int16_t* bw = b.blockWeights.data();
     const __m128i mean = _mm_set1_epi32(int(M & 0x00FFFFFFu));
     const __m128i rgb = _mm_set1_epi32(0x00FFFFFF);
     const __m128i zero = _mm_setzero_si128();
     size_t i = 0;
-    while (i < n) {
-      const size_t end = std::min(n, i + 16);
+    while (i < blocks) {
+      const size_t end = std::min(blocks, i + 6);
       __m128i acc = zero;
-      for (; i < end; i += 4) {
-        __m128i v = _mm_setr_epi32(int(centre[off[i]]), int(centre[off[i + 1]]), int(centre[off[i + 2]]),
-                                   int(centre[off[i + 3]]));
+      for (; i < end; ++i) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(centre + boff[i]));
         v = _mm_and_si128(v, rgb);
         __m128i ad = _mm_or_si128(_mm_subs_epu8(v, mean), _mm_subs_epu8(mean, v));
         __m128i lo = _mm_madd_epi16(_mm_unpacklo_epi8(ad, zero),
-                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(wgt + 4 * i)));
+                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(bw + 16 * i)));
         __m128i hi = _mm_madd_epi16(_mm_unpackhi_epi8(ad, zero),
-                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(wgt + 4 * i + 8)));
+                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(bw + 16 * i + 8)));
         __m128 lf = _mm_castsi128_ps(lo), hf = _mm_castsi128_ps(hi);
         __m128i even = _mm_castps_si128(_mm_shuffle_ps(lf, hf, _MM_SHUFFLE(2, 0, 2, 0)));
         __m128i odd = _mm_castps_si128(_mm_shuffle_ps(lf, hf, _MM_SHUFFLE(3, 1, 3, 1)));
@@ -399,6 +433,9 @@ class Matcher {
       if (error > best) return error;
     }
 #else
+    const size_t n = b.off.size();
+    const int64_t* off = b.off.data();
+    const int16_t* wgt = b.weights.data();
     const int mr = int(GetR(M)), mg = int(GetG(M)), mb = int(GetB(M));
     size_t i = 0;
     while (i < n) {
