@@ -112,6 +112,16 @@ struct Lanes {
     v = v < 0 ? 0 : v;
     return v > 255 ? 255 : v;
   }
+  // Division by 256 toward zero, as the scalar code's integer division.
+  LQ_ALWAYS_INLINE static I Div256(I v) { return (v + ((v >> 31) & 255)) >> 8; }
+  // GrainHash of N pixels of one row: xs their columns, hy = y * 0x85EBCA77.
+  LQ_ALWAYS_INLINE static I GrainNoise(U xs, U hy) {
+    U h = (xs * SplatU(0x9E3779B1u)) ^ hy;
+    h ^= h >> 13;
+    h *= 0xC2B2AE3Du;
+    h ^= h >> 16;
+    return (I)(h & 0x1FFu) - 256;
+  }
 };
 
 inline int Clamp255(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
@@ -163,6 +173,25 @@ struct Vignette {
   float Dy2(int y) const {
     float dy = float(y) - cy;
     return dy * dy;
+  }
+
+  // Darkens N pixels at columns fx of a row whose squared distance is dy2;
+  // lanes all inside the inner radius are left alone without the square roots.
+  template <typename V>
+  LQ_ALWAYS_INLINE void Apply(typename V::F fx, float dy2, typename V::I& r, typename V::I& g,
+                              typename V::I& b) const {
+    using F = typename V::F;
+    constexpr int N = int(sizeof(F) / sizeof(float));
+    const F dx = fx - cx;
+    const F d2 = dx * dx + dy2;
+    bool any = false;
+    for (int i = 0; i < N; ++i) any |= d2[i] > ri2;
+    if (!any) return;
+    F f;
+    for (int i = 0; i < N; ++i) f[i] = Factor(d2[i]);
+    r = V::RoundSmall(__builtin_convertvector(r, F) * f);
+    g = V::RoundSmall(__builtin_convertvector(g, F) * f);
+    b = V::RoundSmall(__builtin_convertvector(b, F) * f);
   }
 };
 

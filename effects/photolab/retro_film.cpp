@@ -94,7 +94,7 @@ LQ_ALWAYS_INLINE int RetroRow(const RetroFilmState& st, const uint32_t* src, uin
     v = v < zero ? zero : v;
     return v > one ? one : v;
   };
-  const U k1 = V::SplatU(0x9E3779B1u), hy = V::SplatU(uint32_t(y) * 0x85EBCA77u);
+  const U hy = V::SplatU(uint32_t(y) * 0x85EBCA77u);
   const float m00 = st.m[0][0], m01 = st.m[0][1], m02 = st.m[0][2], m03 = st.m[0][3];
   const float m10 = st.m[1][0], m11 = st.m[1][1], m12 = st.m[1][2], m13 = st.m[1][3];
   const float m20 = st.m[2][0], m21 = st.m[2][1], m22 = st.m[2][2], m23 = st.m[2][3];
@@ -128,29 +128,12 @@ LQ_ALWAYS_INLINE int RetroRow(const RetroFilmState& st, const uint32_t* src, uin
     };
     I i0 = tone(c0), i1 = tone(c1), i2 = tone(c2);
     if (amp > 0) {
-      U h = (xs * k1) ^ hy;
-      h ^= h >> 13;
-      h *= 0xC2B2AE3Du;
-      h ^= h >> 16;
-      I v = ((I)(h & 0x1FFu) - 256) * amp;
-      I n = (v + ((v >> 31) & 255)) >> 8;  // division by 256 toward zero
+      const I n = V::Div256(V::GrainNoise(xs, hy) * amp);
       i0 = V::Clamp255(i0 + n);
       i1 = V::Clamp255(i1 + n);
       i2 = V::Clamp255(i2 + n);
     }
-    if (st.vig.on) {
-      const F dx = fx - st.vig.cx;
-      const F d2 = dx * dx + dy2;
-      bool any = false;
-      for (int i = 0; i < N; ++i) any |= d2[i] > st.vig.ri2;
-      if (any) {
-        F f;
-        for (int i = 0; i < N; ++i) f[i] = st.vig.Factor(d2[i]);
-        i0 = V::RoundSmall(__builtin_convertvector(i0, F) * f);
-        i1 = V::RoundSmall(__builtin_convertvector(i1, F) * f);
-        i2 = V::RoundSmall(__builtin_convertvector(i2, F) * f);
-      }
-    }
+    if (st.vig.on) st.vig.Apply<V>(fx, dy2, i0, i1, i2);
     U out = 0xFF000000u | ((U)i0 << 16) | ((U)i1 << 8) | (U)i2;
     V::Store(dst + x, out);
   }

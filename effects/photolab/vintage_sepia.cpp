@@ -143,8 +143,7 @@ LQ_ALWAYS_INLINE int SepiaRow(const SepiaState& st, const uint32_t* src, uint32_
   const uint8_t* trow = st.TextureRow(y);
   const int tw = st.tex ? st.tex->w : 1;
   const int ck = st.ck, stv = st.st, amp = st.amp;
-  auto div256 = [](I v) LQ_ALWAYS_INLINE_LAMBDA { return (v + ((v >> 31) & 255)) >> 8; };  // toward zero
-  const U k1 = V::SplatU(0x9E3779B1u), hy = V::SplatU(uint32_t(y) * 0x85EBCA77u);
+  const U hy = V::SplatU(uint32_t(y) * 0x85EBCA77u);
   U xs = V::Iota();
   F fx = __builtin_convertvector(xs, F);
   int x = 0, tx = 0;  // tx: x mod texture width
@@ -166,38 +165,22 @@ LQ_ALWAYS_INLINE int SepiaRow(const SepiaState& st, const uint32_t* src, uint32_
     const U p = V::Load(src + x);
     const I R = (I)((p >> 16) & 255u), G = (I)((p >> 8) & 255u), B = (I)(p & 255u);
     const I o = (77 * R + 150 * G + 29 * B) >> 8;
-    const I r1 = o + div256((R - o) * ck), g1 = o + div256((G - o) * ck), b1 = o + div256((B - o) * ck);
+    const I r1 = o + V::Div256((R - o) * ck), g1 = o + V::Div256((G - o) * ck), b1 = o + V::Div256((B - o) * ck);
     I sr = (112 * r1 + 195 * g1 + 50 * b1) >> 8;
     I sg = (86 * r1 + 170 * g1 + 42 * b1) >> 8;
     const I sb = (56 * r1 + 117 * g1 + 26 * b1) >> 8;
     sr = sr > 255 ? 255 : sr;
     sg = sg > 255 ? 255 : sg;
-    I r = r1 + div256((sr - r1) * stv), g = g1 + div256((sg - g1) * stv), b = b1 + div256((sb - b1) * stv);
+    I r = r1 + V::Div256((sr - r1) * stv), g = g1 + V::Div256((sg - g1) * stv), b = b1 + V::Div256((sb - b1) * stv);
     if (st.grain) {
-      U h = (xs * k1) ^ hy;
-      h ^= h >> 13;
-      h *= 0xC2B2AE3Du;
-      h ^= h >> 16;
-      I n = div256(((I)(h & 0x1FFu) - 256) * amp);
+      I n = V::Div256(V::GrainNoise(xs, hy) * amp);
       if (trow)
         for (int i = 0; i < N; ++i) n[i] += st.texTerm[size_t(tl[i])];
       r = V::Clamp255(r + n);
       g = V::Clamp255(g + n);
       b = V::Clamp255(b + n);
     }
-    if (st.vig.on) {
-      const F dx = fx - st.vig.cx;
-      const F d2 = dx * dx + dy2;
-      bool any = false;
-      for (int i = 0; i < N; ++i) any |= d2[i] > st.vig.ri2;
-      if (any) {
-        F f;
-        for (int i = 0; i < N; ++i) f[i] = st.vig.Factor(d2[i]);
-        r = V::RoundSmall(__builtin_convertvector(r, F) * f);
-        g = V::RoundSmall(__builtin_convertvector(g, F) * f);
-        b = V::RoundSmall(__builtin_convertvector(b, F) * f);
-      }
-    }
+    if (st.vig.on) st.vig.Apply<V>(fx, dy2, r, g, b);
     V::Store(dst + x, 0xFF000000u | ((U)V::Clamp255(r) << 16) | ((U)V::Clamp255(g) << 8) | (U)V::Clamp255(b));
   }
   return x;
