@@ -450,7 +450,7 @@ pixman_image_t* WrapView(const PixelView& v, bool opaque = false) {
 
 // A source ready to composite: a pixman image plus the fixed setup to recreate
 // it per band (pixman images must not be shared between threads).
-struct SourceSpec {
+struct PaintSource {
   ConstPixelView pixels;
   bool opaque = false;
   bool solid = false;
@@ -489,7 +489,7 @@ pixman_color_t SolidAlpha(float a) {
 // Composites `src` (optionally scaled by `alpha`) onto dst over the device
 // rectangle r with the blend mode, limited by `cov` (coverage, may be null for
 // full coverage of r). Large areas are split into bands across cores.
-void Composite(const SourceSpec& src, float alpha, const A8Mask* cov, const PixelView& dst, const IRect& r,
+void Composite(const PaintSource& src, float alpha, const A8Mask* cov, const PixelView& dst, const IRect& r,
                BlendMode mode) {
   if (r.isEmpty()) return;
   bool bounded = IsBounded(mode);
@@ -641,7 +641,7 @@ void Canvas::Clear(TAlphaColor color) {
   }
   A8Mask m;
   if (!MakeMask(m, r, &st, nullptr, false, &Impl::ApplyClip)) return;
-  SourceSpec s;
+  PaintSource s;
   s.solid = true;
   s.solidColor = {uint16_t(GetR(c) * 257), uint16_t(GetG(c) * 257), uint16_t(GetB(c) * 257), uint16_t(GetA(c) * 257)};
   Composite(s, 1.0f, &m, impl_->view, r, BlendMode::Src);
@@ -1328,7 +1328,7 @@ void Canvas::DrawImageRect(const Image& img, const RectF& srcIn, const RectF& ds
       done = ResampleMitchell(sub.PeekPixels(), opaque, full, region, &view, [](int, int, const PixelView&) {});
     } else {
       done = ResampleMitchell(sub.PeekPixels(), opaque, full, region, nullptr, [&](int y0, int y1, const PixelView& px) {
-        SourceSpec bs;
+        PaintSource bs;
         bs.pixels = px;
         bs.opaque = opaque;
         bs.offset = {region.left, y0};
@@ -1349,12 +1349,12 @@ void Canvas::DrawImageRect(const Image& img, const RectF& srcIn, const RectF& ds
     if (done) return;
   }
 
-  SourceSpec spec;
-  spec.pixels = sub.PeekPixels();
-  spec.opaque = sub.isOpaque();
-  spec.repeat = PIXMAN_REPEAT_PAD;
+  PaintSource ps;
+  ps.pixels = sub.PeekPixels();
+  ps.opaque = sub.isOpaque();
+  ps.repeat = PIXMAN_REPEAT_PAD;
   if (integerTranslate) {
-    spec.offset = {int(std::lround(full.e)), int(std::lround(full.f))};
+    ps.offset = {int(std::lround(full.e)), int(std::lround(full.f))};
   } else {
     Matrix inv;
     if (!full.Invert(&inv)) return;
@@ -1366,8 +1366,8 @@ void Canvas::DrawImageRect(const Image& img, const RectF& srcIn, const RectF& ds
     ft.m[1][0] = inv.b;
     ft.m[1][1] = inv.d;
     ft.m[1][2] = inv.f;
-    if (!pixman_transform_from_pixman_f_transform(&spec.transform, &ft)) return;
-    spec.transformed = true;
+    if (!pixman_transform_from_pixman_f_transform(&ps.transform, &ft)) return;
+    ps.transformed = true;
     if (sampling.useCubic) {
       // Mitchell reconstruction; widened by a box when shrinking so it does not alias.
       double scx = std::hypot(inv.a, inv.b), scy = std::hypot(inv.c, inv.d);
@@ -1378,21 +1378,21 @@ void Canvas::DrawImageRect(const Image& img, const RectF& srcIn, const RectF& ds
           PIXMAN_KERNEL_CUBIC, PIXMAN_KERNEL_CUBIC, shrinkX ? PIXMAN_KERNEL_BOX : PIXMAN_KERNEL_IMPULSE,
           shrinkY ? PIXMAN_KERNEL_BOX : PIXMAN_KERNEL_IMPULSE, 8, 8);
       if (params) {
-        spec.params.assign(params, params + n);
+        ps.params.assign(params, params + n);
         free(params);
-        spec.filter = PIXMAN_FILTER_SEPARABLE_CONVOLUTION;
-        spec.mitchell = !shrinkX && !shrinkY;
+        ps.filter = PIXMAN_FILTER_SEPARABLE_CONVOLUTION;
+        ps.mitchell = !shrinkX && !shrinkY;
         double invm[6] = {inv.a, inv.b, inv.c, inv.d, inv.e, inv.f};
-        std::copy(invm, invm + 6, spec.inverse);
+        std::copy(invm, invm + 6, ps.inverse);
       } else {
-        spec.filter = PIXMAN_FILTER_BILINEAR;
+        ps.filter = PIXMAN_FILTER_BILINEAR;
       }
     } else {
-      spec.filter = sampling.filter == FilterMode::Linear ? PIXMAN_FILTER_BILINEAR : PIXMAN_FILTER_NEAREST;
+      ps.filter = sampling.filter == FilterMode::Linear ? PIXMAN_FILTER_BILINEAR : PIXMAN_FILTER_NEAREST;
     }
   }
 
-  Composite(spec, alpha, haveMask ? &mask : nullptr, impl_->view, region, mode);
+  Composite(ps, alpha, haveMask ? &mask : nullptr, impl_->view, region, mode);
 }
 
 void Canvas::DrawImageNine(const Image& img, const IRect& center, const RectF& dst, FilterMode filter,
