@@ -2,17 +2,7 @@
 
 #include <chrono>
 
-#include "engine/abort.h"
-
 namespace lq {
-
-struct EventLoopDispatcher::Item {
-  std::function<void()> fn;
-  bool blocking = false;
-  bool done = false;
-  bool aborted = false;
-  std::exception_ptr error;
-};
 
 EventLoopDispatcher::EventLoopDispatcher() : owner_(std::this_thread::get_id()) {}
 
@@ -25,59 +15,19 @@ void EventLoopDispatcher::Invoke(const std::function<void()>& fn) {
     fn();
     return;
   }
-  auto item = std::make_shared<Item>();
-  item->fn = fn;
-  item->blocking = true;
-  std::unique_lock<std::mutex> lk(mu_);
-  if (closed_) throw EAbort();
-  queue_.push_back(item);
-  cv_.notify_all();
-  cv_.wait(lk, [&] { return item->done || item->aborted; });
-  if (item->aborted) throw EAbort();
-  if (item->error) std::rethrow_exception(item->error);
+  queue_.RunAndWait(fn);
 }
 
-void EventLoopDispatcher::Post(std::function<void()> fn) {
-  auto item = std::make_shared<Item>();
-  item->fn = std::move(fn);
-  std::lock_guard<std::mutex> lk(mu_);
-  if (closed_) return;
-  queue_.push_back(std::move(item));
-  cv_.notify_all();
-}
+void EventLoopDispatcher::Post(std::function<void()> fn) { queue_.Post(std::move(fn)); }
 
-bool EventLoopDispatcher::RunOne(std::unique_lock<std::mutex>& lk) {
-  if (queue_.empty()) return false;
-  auto item = queue_.front();
-  queue_.pop_front();
-  lk.unlock();
-  try {
-    item->fn();
-  } catch (...) {
-    // A posted block has nobody to report to; a blocking one hands the error back.
-    item->error = std::current_exception();
-  }
-  lk.lock();
-  item->done = true;
-  if (item->blocking) cv_.notify_all();
-  return true;
-}
-
-int EventLoopDispatcher::ProcessPending() {
-  std::unique_lock<std::mutex> lk(mu_);
-  size_t n = queue_.size();
-  int ran = 0;
-  while (n-- > 0 && RunOne(lk)) ++ran;
-  return ran;
-}
+int EventLoopDispatcher::ProcessPending() { return queue_.RunPending(); }
 
 void EventLoopDispatcher::Pump(int ms) {
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  ProcessPending();
-  std::unique_lock<std::mutex> lk(mu_);
+  queue_.RunPending();
   while (true) {
-    if (!RunOne(lk)) {
-      if (cv_.wait_until(lk, until, [&] { return !queue_.empty(); })) continue;
+    if (!queue_.RunOne()) {
+      if (queue_.WaitUntil(until)) continue;
       return;
     }
     if (std::chrono::steady_clock::now() >= until) return;
@@ -99,12 +49,6 @@ bool EventLoopDispatcher::RunUntil(const std::function<bool()>& done, int timeou
   return true;
 }
 
-void EventLoopDispatcher::Shutdown() {
-  std::lock_guard<std::mutex> lk(mu_);
-  closed_ = true;
-  for (auto& item : queue_) item->aborted = true;
-  queue_.clear();
-  cv_.notify_all();
-}
+void EventLoopDispatcher::Shutdown() { queue_.Close(); }
 
 }  // namespace lq

@@ -4,12 +4,11 @@
 // UI thread in the order they were handed over.
 #pragma once
 
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
+
+#include "engine/hand_off_queue.h"
 
 namespace lq {
 
@@ -49,14 +48,8 @@ class EventLoopDispatcher : public UiDispatcher {
   void Shutdown();
 
  private:
-  struct Item;
-  bool RunOne(std::unique_lock<std::mutex>& lk);
-
   std::thread::id owner_;
-  std::mutex mu_;
-  std::condition_variable cv_;
-  std::deque<std::shared_ptr<Item>> queue_;
-  bool closed_ = false;
+  HandOffQueue queue_;
 };
 
 }  // namespace lq

@@ -11,29 +11,16 @@ namespace lq::studio {
 
 namespace {
 // One event per hand-off wakes the GUI thread; the event carries nothing, the
-// block itself waits in our own queue.
+// block itself waits in the hand-off queue.
 const QEvent::Type kDrainEvent = QEvent::Type(QEvent::registerEventType());
 }  // namespace
 
-struct QtUiDispatcher::Item {
-  std::function<void()> fn;
-  bool blocking = false;
-  bool done = false;
-  bool aborted = false;
-  std::exception_ptr error;
-};
-
-QtUiDispatcher::QtUiDispatcher(QObject* parent) : QObject(parent) {}
+QtUiDispatcher::QtUiDispatcher(QObject* parent)
+    : QObject(parent), queue_([this] { QCoreApplication::postEvent(this, new QEvent(kDrainEvent)); }) {}
 
 QtUiDispatcher::~QtUiDispatcher() { Shutdown(); }
 
 bool QtUiDispatcher::IsUiThread() const { return QThread::currentThread() == thread(); }
-
-void QtUiDispatcher::Enqueue(std::shared_ptr<Item> item) {
-  queue_.push_back(std::move(item));
-  cv_.notify_all();  // wakes a GUI thread waiting in Pump
-  QCoreApplication::postEvent(this, new QEvent(kDrainEvent));
-}
 
 void QtUiDispatcher::Invoke(const std::function<void()>& fn) {
   if (IsUiThread()) {
@@ -41,60 +28,17 @@ void QtUiDispatcher::Invoke(const std::function<void()>& fn) {
     fn();
     return;
   }
-  auto item = std::make_shared<Item>();
-  item->fn = fn;
-  item->blocking = true;
-  std::unique_lock<std::mutex> lk(mu_);
-  if (closed_) throw EAbort();
-  Enqueue(item);
-  cv_.wait(lk, [&] { return item->done || item->aborted; });
-  if (item->aborted) throw EAbort();
-  if (item->error) std::rethrow_exception(item->error);
+  queue_.RunAndWait(fn);
 }
 
-void QtUiDispatcher::Post(std::function<void()> fn) {
-  auto item = std::make_shared<Item>();
-  item->fn = std::move(fn);
-  std::lock_guard<std::mutex> lk(mu_);
-  if (closed_) return;
-  Enqueue(std::move(item));
-}
+void QtUiDispatcher::Post(std::function<void()> fn) { queue_.Post(std::move(fn)); }
 
-bool QtUiDispatcher::RunOne() {
-  std::shared_ptr<Item> item;
-  {
-    std::lock_guard<std::mutex> lk(mu_);
-    if (queue_.empty()) return false;
-    item = queue_.front();
-    queue_.pop_front();
-  }
-  try {
-    item->fn();
-  } catch (...) {
-    // A queued block has nobody to report to; a blocking one hands it back.
-    item->error = std::current_exception();
-  }
-  std::lock_guard<std::mutex> lk(mu_);
-  item->done = true;
-  if (item->blocking) cv_.notify_all();
-  return true;
-}
-
-int QtUiDispatcher::RunPending() {
-  size_t n;
-  {
-    std::lock_guard<std::mutex> lk(mu_);
-    n = queue_.size();
-  }
-  int ran = 0;
-  while (n-- > 0 && RunOne()) ++ran;
-  return ran;
-}
+int QtUiDispatcher::RunPending() { return queue_.RunPending(); }
 
 bool QtUiDispatcher::event(QEvent* e) {
   if (e->type() == kDrainEvent) {
     // Blocks may already have run through Pump; then there is nothing to do.
-    RunOne();
+    queue_.RunOne();
     return true;
   }
   return QObject::event(e);
@@ -107,22 +51,12 @@ void QtUiDispatcher::Pump(int ms) {
     RunPending();
     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     if (clock.elapsed() >= ms) break;
-    std::unique_lock<std::mutex> lk(mu_);
-    if (queue_.empty()) cv_.wait_for(lk, std::chrono::milliseconds(2));
+    queue_.WaitUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(2));
   } while (clock.elapsed() < ms);
 }
 
-void QtUiDispatcher::Shutdown() {
-  std::lock_guard<std::mutex> lk(mu_);
-  closed_ = true;
-  for (auto& item : queue_) item->aborted = true;
-  queue_.clear();
-  cv_.notify_all();
-}
+void QtUiDispatcher::Shutdown() { queue_.Close(); }
 
-bool QtUiDispatcher::IsShutDown() const {
-  std::lock_guard<std::mutex> lk(mu_);
-  return closed_;
-}
+bool QtUiDispatcher::IsShutDown() const { return queue_.IsClosed(); }
 
 }  // namespace lq::studio

@@ -6,12 +6,8 @@
 
 #include <QObject>
 
-#include <condition_variable>
-#include <deque>
-#include <memory>
-#include <mutex>
-
 #include "engine/dispatcher.h"
+#include "engine/hand_off_queue.h"
 
 namespace lq::studio {
 
@@ -41,14 +37,7 @@ class QtUiDispatcher final : public QObject, public UiDispatcher {
   bool event(QEvent* e) override;
 
  private:
-  struct Item;
-  void Enqueue(std::shared_ptr<Item> item);
-  bool RunOne();
-
-  mutable std::mutex mu_;
-  std::condition_variable cv_;
-  std::deque<std::shared_ptr<Item>> queue_;
-  bool closed_ = false;
+  HandOffQueue queue_;
 };
 
 }  // namespace lq::studio
