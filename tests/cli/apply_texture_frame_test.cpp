@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "document/codec.h"
+#include "tests/cli/cli_process.h"
 #include "tests/support/harness.h"
 
 using namespace lq;
@@ -34,15 +35,9 @@ class ApplyTextureFrame : public ::testing::Test {
 
   // Runs lumaquill-cli; returns its exit status, stderr in *err.
   int Run(const std::vector<std::string>& args, std::string* err = nullptr) {
-    std::string cmd = std::string(LQ_CLI_PATH);
-    for (const auto& a : args) cmd += " '" + a + "'";
-    cmd += " >/dev/null 2>" + Path("err");
-    int rc = std::system(cmd.c_str());
-    if (err) {
-      std::ifstream f(Path("err"));
-      *err = std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    }
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    test::CliResult r = test::RunCli(args, dir);
+    if (err) *err = r.err;
+    return r.status;
   }
   Image Load(const std::string& name) {
     std::ifstream f(Path(name), std::ios::binary);

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "document/codec.h"
+#include "tests/cli/cli_process.h"
 #include "tests/support/harness.h"
 
 using namespace lq;
@@ -29,14 +30,11 @@ class BrushFrameCli : public ::testing::Test {
   std::string Path(const std::string& name) { return (dir / name).string(); }
 
   // Exit status of lumaquill-cli apply with the arguments; stderr in `err`.
-  int Apply(const std::vector<std::string>& args) {
-    std::string cmd = std::string(LQ_CLI_PATH) + " apply";
-    for (const auto& a : args) cmd += " '" + a + "'";
-    cmd += " >/dev/null 2>'" + Path("err") + "'";
-    int rc = std::system(cmd.c_str());
-    std::ifstream f(Path("err"));
-    err.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  int Apply(std::vector<std::string> args) {
+    args.insert(args.begin(), "apply");
+    test::CliResult r = test::RunCli(args, dir);
+    err = r.err;
+    return r.status;
   }
   Image Output(const std::string& name) {
     std::ifstream f(Path(name), std::ios::binary);

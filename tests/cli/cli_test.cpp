@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "document/codec.h"
+#include "tests/cli/cli_process.h"
 #include "tests/support/harness.h"
 
 extern char** environ;
@@ -21,28 +22,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
+using Result = test::CliResult;
 
 // Runs lumaquill-cli with the arguments; captures stdout and stderr.
 Result RunCli(const std::vector<std::string>& args) {
   fs::path dir = fs::temp_directory_path() / ("lqcli_" + std::to_string(getpid()));
   fs::create_directories(dir);
-  std::string cmd = std::string(LQ_CLI_PATH);
-  for (const auto& a : args) cmd += " '" + a + "'";
-  cmd += " >" + (dir / "out").string() + " 2>" + (dir / "err").string();
-  Result r;
-  int rc = std::system(cmd.c_str());
-  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  auto slurp = [](const fs::path& p) {
-    std::ifstream f(p);
-    return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  };
-  r.out = slurp(dir / "out");
-  r.err = slurp(dir / "err");
-  return r;
+  return test::RunCli(args, dir);
 }
 
 class Cli : public ::testing::Test {

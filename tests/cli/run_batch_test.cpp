@@ -15,6 +15,7 @@
 
 #include "document/codec.h"
 #include "document/imagefile.h"
+#include "tests/cli/cli_process.h"
 #include "tests/support/harness.h"
 
 extern char** environ;
@@ -24,15 +25,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string Slurp(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
+using Result = test::CliResult;
+using test::SlurpFile;
 
 class RunBatch : public ::testing::Test {
  protected:
@@ -46,19 +40,7 @@ class RunBatch : public ::testing::Test {
   std::string P(const std::string& name) const { return (dir / name).string(); }
 
   // Runs lumaquill-cli in the scratch folder; captures stdout and stderr.
-  Result Cli(const std::vector<std::string>& args) {
-    std::string cmd = "cd '" + dir.string() + "' && " + std::string(LQ_CLI_PATH);
-    for (const auto& a : args) cmd += " '" + a + "'";
-    cmd += " >'" + P(".out") + "' 2>'" + P(".err") + "'";
-    Result r;
-    int rc = std::system(cmd.c_str());
-    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    r.out = Slurp(P(".out"));
-    r.err = Slurp(P(".err"));
-    fs::remove(P(".out"));
-    fs::remove(P(".err"));
-    return r;
-  }
+  Result Cli(const std::vector<std::string>& args) { return test::RunCli(args, dir, dir); }
 
   // A picture whose size tells which input an output came from.
   void Picture(const std::string& name, int w, int h) {
@@ -161,7 +143,7 @@ TEST_F(RunBatch, BatchNamesEveryOutputApartFromInputsAndEachOther) {
   };
   for (const auto& [name, size] : inputs) Picture(name, size.first, size.second);
   Text("broken.png", "not a picture");
-  const std::string before = Slurp(P("a_LQ.jpg"));
+  const std::string before = SlurpFile(P("a_LQ.jpg"));
 
   // Files in the order given: the first one of a clash keeps the usual name.
   Result r = Cli({"batch", "--effect", "200", "60", "40", "a.bmp", "a.png", "a.jpg", "a.JPG", "a_LQ.jpg", "broken.png",
@@ -185,11 +167,11 @@ TEST_F(RunBatch, BatchNamesEveryOutputApartFromInputsAndEachOther) {
   names.push_back("a_LQ.jpg");  // the input, still there
   std::sort(names.begin(), names.end());
   EXPECT_EQ(Outputs(), names);
-  EXPECT_EQ(Slurp(P("a_LQ.jpg")), before);  // an input is never overwritten
+  EXPECT_EQ(SlurpFile(P("a_LQ.jpg")), before);  // an input is never overwritten
   EXPECT_FALSE(fs::exists(P("broken_LQ.png")));
   // 300 dpi tags.
-  EXPECT_NE(Slurp(P("a_LQ.png")).find("pHYs"), std::string::npos);
-  EXPECT_NE(Slurp(P("a_LQ_2.jpg")).find("Exif"), std::string::npos);
+  EXPECT_NE(SlurpFile(P("a_LQ.png")).find("pHYs"), std::string::npos);
+  EXPECT_NE(SlurpFile(P("a_LQ_2.jpg")).find("Exif"), std::string::npos);
 }
 
 TEST_F(RunBatch, FoldersSkipEarlierOutputsAndASecondRunOverwrites) {
@@ -260,7 +242,7 @@ TEST_F(RunBatch, ParallelFilesGiveWhatOneAtATimeGives) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("Batch complete: 6 of 6 images processed."), std::string::npos) << r.out;
     std::vector<std::string> bytes;
-    for (int i = 0; i < 6; ++i) bytes.push_back(Slurp(P("p" + std::to_string(i) + "_LQ.png")));
+    for (int i = 0; i < 6; ++i) bytes.push_back(SlurpFile(P("p" + std::to_string(i) + "_LQ.png")));
     return bytes;
   };
   const auto one = run({"-j", "1"});
@@ -321,7 +303,7 @@ TEST_F(RunBatch, InterruptLeavesOnlyWholeOutputs) {
   waitpid(pid, &st, 0);
   ASSERT_TRUE(WIFEXITED(st));
   EXPECT_EQ(WEXITSTATUS(st), 1);
-  const std::string out = Slurp(P(".out")), err = Slurp(P(".err"));
+  const std::string out = SlurpFile(P(".out")), err = SlurpFile(P(".err"));
   EXPECT_NE(err.find("Cancelled."), std::string::npos) << err;
   // The count is what is on disk, and what is on disk is whole.
   const std::vector<std::string> written = Outputs();
